@@ -176,6 +176,9 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWO
         return Finish(call, ERROR_SUCCESS);
     }
     if (data != nullptr && *dataSize < size) {
+        // What a too-small buffer holds then means nothing; fill it with the
+        // start of the data so a caller that reads it anyway is caught.
+        std::memcpy(data, value->data.data(), *dataSize);
         *dataSize = size;
         return Finish(call, ERROR_MORE_DATA);
     }
