@@ -1,6 +1,8 @@
 // Which class entry the scan picks, on class keys built for each quirk.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "support/fixture.h"
 #include "uninstall/uninstall.h"
 
@@ -21,6 +23,8 @@ struct Case {
     const ClassEntryRule* rule;
     std::vector<Entry> entries;
     std::string deleted;  // the entry that must go, "" for none
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
 
 std::string Str(const std::string& text) { return text + std::string(1, '\0'); }

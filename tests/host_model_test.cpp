@@ -1,6 +1,8 @@
 // The host model behaves as Windows 95/98 does for what the uninstaller
 // relies on; a wrong model would let a wrong program pass.
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -91,6 +93,8 @@ struct Deletion {
     const char* subkey;
     LONG status;
     bool gone;
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const Deletion& c, std::ostream* os) { *os << c.name; }
 };
 
 class HostKeyDeletion : public testing::TestWithParam<Deletion> {};
@@ -136,6 +140,8 @@ struct FileCase {
     BOOL result;
     DWORD error;
     const char* goneFile;  // under the system folder, when the call must remove it
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class HostDeleteFile : public testing::TestWithParam<FileCase> {};
@@ -186,6 +192,8 @@ struct StartCase {
     const char* name;
     const char* start;
     std::vector<std::string> kept;
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class StartDirectory : public testing::TestWithParam<StartCase> {};

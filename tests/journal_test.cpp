@@ -1,6 +1,8 @@
 // The whole run, call for call, on the host model.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -39,6 +41,8 @@ struct EarlyEnd {
     const char* name;
     std::vector<int> answers;
     std::vector<std::string> journal;
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const EarlyEnd& c, std::ostream* os) { *os << c.name; }
 };
 
 class EarlyEndTest : public testing::TestWithParam<EarlyEnd> {};
@@ -73,6 +77,8 @@ struct FullRun {
     const char* golden;
     std::vector<std::string> removedKeys;
     std::vector<std::string> removedFiles;
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const FullRun& c, std::ostream* os) { *os << c.name; }
 };
 
 class FullRunTest : public testing::TestWithParam<FullRun> {};
