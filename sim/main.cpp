@@ -15,7 +15,9 @@ namespace {
 
 const char Usage[] =
     "usage: kvuninst-sim [--yes | --answers ok,cancel,...] [--nt] [--cwd 'c:\\windows'] "
-    "[--trace] SYSTEM_DIR\n";
+    "[--in-use 'c:\\windows\\x.exe']... [--trace] SYSTEM_DIR\n"
+    "  --in-use PATH  the file is held open by another process without sharing delete,\n"
+    "                 so deleting it fails (may be given more than once)\n";
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "kvuninst-sim: %s\n", message.c_str());
@@ -60,6 +62,7 @@ int main(int argc, char** argv) {
     bool nt = false;
     bool trace = false;
     std::string cwd = "c:\\windows";
+    std::vector<std::string> inUse;
     std::string dir;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -84,6 +87,9 @@ int main(int argc, char** argv) {
             trace = true;
         } else if (arg == "--cwd") {
             if (!value(&cwd)) return Fail("--cwd needs a directory such as c:\\windows");
+        } else if (arg == "--in-use") {
+            if (!value(&text)) return Fail("--in-use needs a file such as c:\\windows\\hestrim.exe");
+            inUse.push_back(text);
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(Usage, stdout);
             return 0;
@@ -112,6 +118,12 @@ int main(int argc, char** argv) {
     m.currentDirectory = cwd;
     if (!host::Resolve(cwd).isDirectory) {
         return Fail("--cwd '" + cwd + "': no such directory in " + dir);
+    }
+    for (const std::string& path : inUse) {
+        if (host::Resolve(path).hostPath.empty()) {
+            return Fail("--in-use '" + path + "': no such file in " + dir);
+        }
+        m.filesInUse.insert(path);
     }
     if (answered) {
         m.responder = host::ScriptedAnswers(answers);
