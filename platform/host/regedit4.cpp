@@ -23,6 +23,26 @@ int HexDigit(char c) {
     return -1;
 }
 
+// A piece of the input fit for an error message: at most a few dozen
+// characters, control and non-ASCII bytes shown as \xNN, so a megabyte line
+// or binary garbage still gives one readable line.
+std::string Excerpt(const std::string& s) {
+    const size_t most = 40;
+    std::string out;
+    for (size_t i = 0; i < s.size() && i < most; ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x20 || c > 0x7e) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (s.size() > most) out += "...";
+    return out;
+}
+
 std::string Trim(const std::string& s) {
     size_t b = s.find_first_not_of(" \t");
     if (b == std::string::npos) return "";
@@ -44,7 +64,7 @@ std::string ReadQuoted(const std::string& s, size_t& pos, const char* what) {
             if (pos >= s.size()) break;
             char e = s[pos++];
             if (e != '\\' && e != '"') {
-                throw Failure{std::string("bad escape \\") + e + " in " + what +
+                throw Failure{"bad escape \\" + Excerpt(std::string(1, e)) + " in " + what +
                               " (only \\\\ and \\\" are allowed)"};
             }
             c = e;
@@ -56,7 +76,7 @@ std::string ReadQuoted(const std::string& s, size_t& pos, const char* what) {
 
 void ExpectEnd(const std::string& s, size_t pos) {
     if (!Trim(s.substr(pos)).empty()) {
-        throw Failure{"unexpected text after the value: '" + Trim(s.substr(pos)) + "'"};
+        throw Failure{"unexpected text after the value: '" + Excerpt(Trim(s.substr(pos))) + "'"};
     }
 }
 
@@ -71,7 +91,7 @@ std::vector<BYTE> ReadHexList(const std::string& s) {
         while (pos < list.size() && (list[pos] == ' ' || list[pos] == '\t')) ++pos;
         int hi = pos < list.size() ? HexDigit(list[pos]) : -1;
         if (hi < 0) {
-            throw Failure{"bad hex: expected a hex byte at '" + list.substr(pos) + "'"};
+            throw Failure{"bad hex: expected a hex byte at '" + Excerpt(list.substr(pos)) + "'"};
         }
         int value = hi;
         ++pos;
@@ -85,7 +105,8 @@ std::vector<BYTE> ReadHexList(const std::string& s) {
             return out;
         }
         if (list[pos] != ',') {
-            throw Failure{"bad hex: expected ',' between bytes at '" + list.substr(pos) + "'"};
+            throw Failure{"bad hex: expected ',' between bytes at '" + Excerpt(list.substr(pos)) +
+                          "'"};
         }
         ++pos;
         if (pos == list.size()) {
@@ -128,7 +149,7 @@ RegValue ReadValue(std::string line, More more) {
         std::string digits = Trim(rest.substr(6));
         if (digits.empty() || digits.size() > 8 ||
             digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-            throw Failure{"bad dword: expected 1 to 8 hex digits, got '" + digits + "'"};
+            throw Failure{"bad dword: expected 1 to 8 hex digits, got '" + Excerpt(digits) + "'"};
         }
         DWORD number = static_cast<DWORD>(std::stoul(digits, nullptr, 16));
         value.type = RegDword;
@@ -169,7 +190,7 @@ RegKey& ReadSection(const std::string& line, Registry& registry) {
         if (SameName(rootName, RootName(root))) key = &registry.RootKey(root);
     }
     if (key == nullptr) {
-        throw Failure{"unknown root '" + rootName +
+        throw Failure{"unknown root '" + Excerpt(rootName) +
                       "': expected HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER"};
     }
     while (split != std::string::npos) {
@@ -177,7 +198,7 @@ RegKey& ReadSection(const std::string& line, Registry& registry) {
         std::string name = body.substr(split + 1, next == std::string::npos ? std::string::npos
                                                                              : next - split - 1);
         if (name.empty()) {
-            throw Failure{"empty key name in '" + body + "'"};
+            throw Failure{"empty key name in '" + Excerpt(body) + "'"};
         }
         key = &key->Subkey(name);
         split = next;
@@ -207,7 +228,9 @@ LoadResult LoadRegedit4(const std::string& text, Registry& registry) {
         while (n < lines.size() && Trim(lines[n]).empty()) ++n;
         if (n == lines.size() || lines[n] != "REGEDIT4") {
             result.line = n < lines.size() ? n + 1 : 1;
-            throw Failure{"expected the header line REGEDIT4"};
+            throw Failure{n < lines.size() ? "expected the header line REGEDIT4, found '" +
+                                                 Excerpt(lines[n]) + "'"
+                                           : "expected the header line REGEDIT4, the file is empty"};
         }
         RegKey* key = nullptr;
         for (++n; n < lines.size(); ++n) {

@@ -14,7 +14,9 @@
 namespace host {
 
 bool ReadFile(const std::string& path, std::string* text, std::string* error) {
-    int fd = open(path.c_str(), O_RDONLY);
+    // Non-blocking, so a FIFO in the file's place is refused instead of
+    // waiting for a writer forever; a regular file reads the same either way.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         *error = path + ": " + (fd < 0 ? std::strerror(errno) : "not a regular file");

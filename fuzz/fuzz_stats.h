@@ -1,0 +1,51 @@
+// Counts kept by a fuzz target for scripts/fuzz, which cannot learn them
+// from libFuzzer: how many systems ran and how many breaches were found.
+// Written to the file named by KVUNINST_FUZZ_STATS, at exit and before an
+// abort (a crashing process runs no exit handlers).
+#ifndef KVUNINST_FUZZ_STATS_H
+#define KVUNINST_FUZZ_STATS_H
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace fuzzstats {
+
+struct Counts {
+    unsigned long long systems = 0;
+    unsigned long long faults = 0;
+    unsigned long long foreign = 0;
+};
+
+inline Counts& counts() {
+    static Counts c;
+    return c;
+}
+
+inline void Write() {
+    const char* path = std::getenv("KVUNINST_FUZZ_STATS");
+    if (path == nullptr) return;
+    if (std::FILE* f = std::fopen(path, "w")) {
+        std::fprintf(f, "%llu %llu %llu\n", counts().systems, counts().faults, counts().foreign);
+        std::fclose(f);
+    }
+}
+
+inline void CountSystem() {
+    static bool registered = false;
+    if (!registered) {
+        registered = true;
+        std::atexit(Write);
+    }
+    // Now and then, so a killed run still leaves a figure near the truth.
+    if (++counts().systems % 65536 == 0) Write();
+}
+
+inline void CountFault(unsigned long long foreignDeletions) {
+    ++counts().faults;
+    counts().foreign += foreignDeletions;
+    Write();
+}
+
+}  // namespace fuzzstats
+
+#endif
