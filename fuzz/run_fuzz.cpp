@@ -390,8 +390,34 @@ void BuildFiles(FuzzedDataProvider& in, System& sys, host::Machine& m) {
     }
 }
 
+// What the scratch folder holds between runs: host path to kind. Consecutive
+// inputs are mostly small mutations of each other, so the next system is
+// made by changing only what differs, which saves most of the system calls.
+std::map<std::string, FileNode::Kind> onDisk;
+
 void Create(const System& sys) {
+    std::map<std::string, FileNode::Kind> wanted;
+    for (const FileNode& n : sys.nodes) wanted[n.hostPath] = n.kind;
+    // Deepest first, so a folder is empty by the time it goes.
+    std::vector<std::string> stale;
+    for (const auto& [path, kind] : onDisk) {
+        auto it = wanted.find(path);
+        if (it == wanted.end() || it->second != kind) stale.push_back(path);
+    }
+    for (size_t i = stale.size(); i-- > 0;) {
+        if (onDisk[stale[i]] == FileNode::Dir) {
+            RemoveTree(stale[i]);  // also whatever is below it that stays wanted
+        } else {
+            unlink(stale[i].c_str());
+        }
+    }
+    for (const std::string& path : stale) onDisk.erase(path);
+    for (auto it = onDisk.begin(); it != onDisk.end();) {
+        struct stat st;
+        it = lstat(it->first.c_str(), &st) == 0 ? std::next(it) : onDisk.erase(it);
+    }
     for (const FileNode& n : sys.nodes) {
+        if (onDisk.count(n.hostPath)) continue;
         int rc = 0;
         if (n.kind == FileNode::Dir) {
             rc = mkdir(n.hostPath.c_str(), 0755);
@@ -404,27 +430,15 @@ void Create(const System& sys) {
             std::perror(n.hostPath.c_str());
             std::abort();
         }
+        onDisk[n.hostPath] = n.kind;
     }
 }
 
-void Destroy(const System& sys) {
-    for (size_t i = sys.nodes.size(); i-- > 0;) {
-        const FileNode& n = sys.nodes[i];
-        if (n.kind == FileNode::Dir) {
-            rmdir(n.hostPath.c_str());
-        } else {
-            unlink(n.hostPath.c_str());
-        }
-    }
-    // Whatever the run might have left that the list does not know.
-    if (DIR* d = opendir(scratchRoot.c_str())) {
-        bool extra = false;
-        while (dirent* e = readdir(d)) extra = extra || e->d_name[0] != '.';
-        closedir(d);
-        if (extra) {
-            RemoveTree(scratchRoot);
-            mkdir(scratchRoot.c_str(), 0755);
-        }
+// After a run that passed the checks: the tree is the system less what the
+// run deleted.
+void Settle(const System& sys, const std::set<std::string>& deleted) {
+    for (const FileNode& n : sys.nodes) {
+        if (deleted.count(n.winPath)) onDisk.erase(n.hostPath);
     }
 }
 
@@ -432,6 +446,7 @@ void Destroy(const System& sys) {
 // The expectation.
 
 struct Breach {
+    std::set<std::string> deleted;     // files the run removed, as expected
     std::vector<std::string> foreign;  // things gone that are not the package's
     std::vector<std::string> other;
     bool Any() const { return !foreign.empty() || !other.empty(); }
@@ -698,6 +713,7 @@ Breach Check(const RunSetup& run, const System& sys, const host::Registry& befor
         }
     }
     if (list(scratchRoot).size() != known[scratchRoot]) b.other.push_back("a drive was created");
+    b.deleted = expectGone;
 
     // --- registry: expected end state
     host::Registry expect = before.Clone();
@@ -814,7 +830,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzzstats::CountFault(b.foreign.size());
         std::abort();
     }
-    Destroy(sys);
+    Settle(sys, b.deleted);
     // Free now what the run allocated: libFuzzer suspects a leak, and checks
     // at great cost, whenever an input ends with more allocations than frees.
     host::ResetMachine();
