@@ -1,12 +1,16 @@
 // Counts kept by a fuzz target for scripts/fuzz, which cannot learn them
-// from libFuzzer: how many systems ran and how many breaches were found.
-// Written to the file named by KVUNINST_FUZZ_STATS, at exit and before an
-// abort (a crashing process runs no exit handlers).
+// from libFuzzer (least of all in fork mode, where many short-lived workers
+// run): how many inputs ran and how many breaches were found. Each process
+// writes "inputs faults foreign" to KVUNINST_FUZZ_STATS/<pid>, at exit and
+// before an abort (a crashing process runs no exit handlers).
 #ifndef KVUNINST_FUZZ_STATS_H
 #define KVUNINST_FUZZ_STATS_H
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace fuzzstats {
 
@@ -22,15 +26,16 @@ inline Counts& counts() {
 }
 
 inline void Write() {
-    const char* path = std::getenv("KVUNINST_FUZZ_STATS");
-    if (path == nullptr) return;
-    if (std::FILE* f = std::fopen(path, "w")) {
+    const char* dir = std::getenv("KVUNINST_FUZZ_STATS");
+    if (dir == nullptr) return;
+    std::string path = std::string(dir) + "/" + std::to_string(getpid());
+    if (std::FILE* f = std::fopen(path.c_str(), "w")) {
         std::fprintf(f, "%llu %llu %llu\n", counts().systems, counts().faults, counts().foreign);
         std::fclose(f);
     }
 }
 
-inline void CountSystem() {
+inline void CountInput() {
     static bool registered = false;
     if (!registered) {
         registered = true;

@@ -20,6 +20,7 @@ namespace {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzzstats::CountInput();
     std::string text(reinterpret_cast<const char*>(data), size);
     host::Registry registry;
     host::LoadResult loaded = host::LoadRegedit4(text, registry);

@@ -819,7 +819,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     Breach b = Check(run, sys, before, m);
     if (result != 0) b.other.push_back("WinMain returned " + std::to_string(result));
-    fuzzstats::CountSystem();
+    fuzzstats::CountInput();
     if (b.Any()) {
         std::fprintf(stderr, "kvuninst run oracle: breach (%s mode, cwd %s)\n",
                      run.nt ? "NT" : "98", run.cwd.c_str());
