@@ -108,7 +108,7 @@ TEST_P(FullRunTest, MakesEveryCallInOrderAndRemovesOnlyThePackage) {
     for (const auto& [path, below] : diff.removedKeys) removedKeys.push_back(path);
     EXPECT_EQ(run.removedKeys, removedKeys);
     std::vector<std::string> expectedValues;
-    if (!run.system.empty()) {
+    if (run.system == Sample) {
         expectedValues.push_back(
             "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run \"KORVANUSB\"");
     }
@@ -155,6 +155,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\USB\\0003",
                  "HKEY_CURRENT_USER\\KVQUENOR"},
                 SampleFiles},
+        // The class rules' quirks, each entry a near miss but the first match.
+        FullRun{"ClassQuirks",
+                FIXTURES_DIR "/class-quirks",
+                false,
+                "class-quirks.journal",
+                {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Modem\\0003",
+                 "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\USB\\0003"},
+                {}},
         // NT keeps every key that still has subkeys and goes on.
         FullRun{"SampleAsWindowsNT",
                 Sample,
