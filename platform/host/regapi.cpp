@@ -64,22 +64,6 @@ std::shared_ptr<RegKey> Shared(HKEY key) {
     return machine().handles.at(reinterpret_cast<std::uintptr_t>(key)).key;
 }
 
-// The subkey at `path` ("A\B") below `key`, or null.
-std::shared_ptr<RegKey> Walk(std::shared_ptr<RegKey> key, const char* path) {
-    const char* start = path;
-    while (key != nullptr) {
-        const char* end = std::strchr(start, '\\');
-        std::string part = end ? std::string(start, end) : std::string(start);
-        auto it = key->subkeys.find(part);
-        key = it == key->subkeys.end() ? nullptr : it->second;
-        if (end == nullptr) {
-            break;
-        }
-        start = end + 1;
-    }
-    return key;
-}
-
 void MarkDeleted(RegKey& key) {
     key.deleted = true;
     for (auto& entry : key.subkeys) {
@@ -112,7 +96,7 @@ LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
         *result = key;
         return Finish(call, ERROR_SUCCESS);
     }
-    std::shared_ptr<RegKey> found = Walk(Shared(key), subKey);
+    std::shared_ptr<RegKey> found = host::FindBelow(Shared(key), subKey);
     if (found == nullptr) {
         return Finish(call, ERROR_FILE_NOT_FOUND);
     }
@@ -203,7 +187,7 @@ LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     std::string path = subKey;
     size_t split = path.rfind('\\');
     std::shared_ptr<RegKey> parent =
-        split == std::string::npos ? Shared(key) : Walk(Shared(key), path.substr(0, split).c_str());
+        split == std::string::npos ? Shared(key) : host::FindBelow(Shared(key), path.substr(0, split));
     std::string leaf = split == std::string::npos ? path : path.substr(split + 1);
     if (parent == nullptr) {
         return Finish(call, ERROR_FILE_NOT_FOUND);

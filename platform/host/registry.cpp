@@ -131,19 +131,25 @@ const RegKey& Registry::RootKey(Root root) const {
     return root == Root::LocalMachine ? *localMachine : *currentUser;
 }
 
-const RegKey* Registry::Find(Root root, const std::string& path) const {
-    const RegKey* key = &RootKey(root);
+std::shared_ptr<RegKey> FindBelow(std::shared_ptr<RegKey> key, const std::string& path) {
+    if (path.empty()) {
+        return key;
+    }
     size_t start = 0;
-    while (key != nullptr && start < path.size()) {
+    while (key != nullptr) {
         size_t end = path.find('\\', start);
+        auto it = key->subkeys.find(path.substr(start, end == std::string::npos ? end : end - start));
+        key = it == key->subkeys.end() ? nullptr : it->second;
         if (end == std::string::npos) {
-            end = path.size();
+            break;
         }
-        auto it = key->subkeys.find(path.substr(start, end - start));
-        key = it == key->subkeys.end() ? nullptr : it->second.get();
         start = end + 1;
     }
     return key;
+}
+
+const RegKey* Registry::Find(Root root, const std::string& path) const {
+    return FindBelow(root == Root::LocalMachine ? localMachine : currentUser, path).get();
 }
 
 Registry Registry::Clone() const {

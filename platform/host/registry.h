@@ -39,6 +39,10 @@ struct RegKey {
     RegKey& Subkey(const std::string& subkeyName);
 };
 
+// The key at `path` ("A\B") below `key`: `key` itself for "", null when a
+// part is missing or empty.
+std::shared_ptr<RegKey> FindBelow(std::shared_ptr<RegKey> key, const std::string& path);
+
 enum class Root { LocalMachine, CurrentUser };
 const char* RootName(Root root);   // "HKEY_LOCAL_MACHINE"
 const char* RootShort(Root root);  // "HKLM"
