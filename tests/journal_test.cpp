@@ -86,7 +86,7 @@ class FullRunTest : public testing::TestWithParam<FullRun> {};
 TEST_P(FullRunTest, MakesEveryCallInOrderAndRemovesOnlyThePackage) {
     const FullRun& run = GetParam();
     ScratchSystem system(run.system);
-    host::machine().ntKeyDeletion = run.nt;
+    host::machine().nt = run.nt;
     host::Registry before = host::machine().registry.Clone();
     std::vector<std::string> filesBefore = host::ListFiles();
 

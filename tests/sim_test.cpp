@@ -179,7 +179,8 @@ TEST(SimInput, BadInputIsNamedExitsTwoAndTouchesNothing) {
         {"bad escape", Registry(Header + "\"a\"=\"C:\\WINDOWS\"\n"), {"{reg}:4:", "bad escape \\W"}},
         {"empty key name", Registry(Header + "[HKEY_LOCAL_MACHINE\\Enum\\\\USB]\n"),
          {"{reg}:4:", "empty key name"}},
-        {"unknown root", Registry(Header + "[HKEY_USERS\\.DEFAULT]\n"), {"{reg}:4:", "unknown root"}},
+        {"unknown root", Registry(Header + "[HKEY_PERFORMANCE_DATA\\Global]\n"),
+         {"{reg}:4:", "unknown root 'HKEY_PERFORMANCE_DATA'", "HKEY_USERS", "HKEY_DYN_DATA"}},
         {"value before any section", Registry("REGEDIT4\n\"a\"=\"b\"\n"), {"{reg}:2:", "before the first"}},
         {"a 1 MB line", Registry(Header + "\"a\"=hex:" + megabyte + "\n"), {"{reg}:4:", "bad hex", "..."}},
         {"hex continued past the end", Registry(Header + "\"a\"=hex:41,\\\n  42,\\\n"),
@@ -263,26 +264,28 @@ TEST(SimRun, SampleLosesExactlyThePackage) {
     SimRun run = RunSim({"--yes", system.dir()}, system.root());
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
+    // What went, in the order the program removed it.
     EXPECT_EQ(run.out,
+              "current user: HKEY_CURRENT_USER (the file's own sections)\n"
               "removed 12 files\n"
-              "  c:\\windows\\HESTRIM.EXE\n"
+              "  c:\\windows\\system32\\drivers\\pelgrin.sys\n"
+              "  c:\\windows\\system32\\drivers\\pelgrin.lib\n"
+              "  c:\\windows\\system\\QUENOR.VXD\n"
+              "  c:\\windows\\system\\tarvel.vxd\n"
               "  c:\\windows\\inf\\other\\korvankvusb.inf\n"
               "  c:\\windows\\inf\\other\\korvanquenor.inf\n"
               "  c:\\windows\\inf\\quenor.inf\n"
               "  c:\\windows\\inf\\quenor.pnf\n"
-              "  c:\\windows\\system32\\drivers\\pelgrin.lib\n"
-              "  c:\\windows\\system32\\drivers\\pelgrin.sys\n"
-              "  c:\\windows\\system\\QUENOR.VXD\n"
-              "  c:\\windows\\system\\tarvel.vxd\n"
-              "  d:\\windows\\inf\\quenor.inf\n"
+              "  c:\\windows\\HESTRIM.EXE\n"
               "  d:\\windows\\system32\\drivers\\pelgrin.sys\n"
               "  d:\\windows\\system\\quenor.vxd\n"
+              "  d:\\windows\\inf\\quenor.inf\n"
               "removed 6 registry keys\n"
-              "  HKEY_LOCAL_MACHINE\\Enum\\USB\\KVUSB&VID_0E5A&PID_7B14 (and 1 key below it)\n"
               "  HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_0E5A&PID_7B14 (and 1 key below it)\n"
-              "  HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KORVANQUENOR\n"
+              "  HKEY_LOCAL_MACHINE\\Enum\\USB\\KVUSB&VID_0E5A&PID_7B14 (and 1 key below it)\n"
               "  HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Modem\\0001 (and 2 keys below it)\n"
               "  HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\USB\\0003\n"
+              "  HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KORVANQUENOR\n"
               "  HKEY_CURRENT_USER\\KVQUENOR (and 1 key below it)\n"
               "removed 1 registry value\n"
               "  HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run \"KORVANUSB\"\n"
