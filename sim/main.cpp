@@ -89,14 +89,15 @@ std::string DriveLetters() {
     return letters.empty() ? "none" : letters;
 }
 
-// Why a Windows path given on the command line does not resolve.
-std::string WhereNot(const std::string& path) {
+// Why a Windows path given on the command line does not resolve: `what`
+// names what was looked for.
+std::string WhereNot(const std::string& path, const char* what) {
     char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
     auto drive = host::machine().drives.find(letter);
     if (drive == host::machine().drives.end()) {
         return std::string("there is no drive ") + letter + ": (drives: " + DriveLetters() + ")";
     }
-    return std::string("on drive ") + letter + ": (" + drive->second + ")";
+    return std::string("no such ") + what + " on drive " + letter + ": (" + drive->second + ")";
 }
 
 bool IsFolder(const std::string& path) {
@@ -229,12 +230,13 @@ int main(int argc, char** argv) {
     }
     m.currentDirectory = cwd;
     if (!host::Resolve(cwd).isDirectory) {
-        return Fail("--cwd '" + cwd + "': no such directory " + WhereNot(cwd));
+        return Fail("--cwd '" + cwd + "': " + WhereNot(cwd, "directory"));
     }
     for (const std::string& path : inUse) {
         if (!IsAbsolute(path) || host::Resolve(path).hostPath.empty()) {
-            return Fail("--in-use '" + path + "': no such file " +
-                        (IsAbsolute(path) ? WhereNot(path) : "(expected an absolute path)"));
+            return Fail("--in-use '" + path + "': " +
+                        (IsAbsolute(path) ? WhereNot(path, "file")
+                                          : "expected an absolute path such as c:\\windows\\hestrim.exe"));
         }
         m.filesInUse.insert(path);
     }
