@@ -127,7 +127,7 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWO
     std::string call = "RegQueryValueExA(" + Show(key) + ", " + host::Quote(valueName) +
                        ", " + (reserved ? "ptr" : "NULL") + ", " + (type ? "out" : "NULL") +
                        ", " + (data ? "buf" : "NULL") + ", " +
-                       (dataSize ? "&" + std::to_string(*dataSize) : std::string("NULL")) +
+                       (dataSize ? std::string("&") + std::to_string(*dataSize) : std::string("NULL")) +
                        ")";
     if (auto fault = host::TakeFault()) {
         return Finish(call, *fault);

@@ -187,7 +187,16 @@ RegValue ReadValue(std::string_view line, More more) {
     return value;
 }
 
-std::shared_ptr<RegKey> ReadSection(std::string_view line, Registry& registry, LoadResult& result) {
+// The previous section's path, part by part, with the key each part
+// reached: regedit writes a key's subkeys right after it, so most sections
+// share all but their last part with the one before.
+struct SectionPath {
+    std::vector<std::string_view> parts;
+    std::vector<std::shared_ptr<RegKey>> keys;
+};
+
+std::shared_ptr<RegKey> ReadSection(std::string_view line, Registry& registry, LoadResult& result,
+                                    SectionPath& previous) {
     std::string_view body = Trim(line);
     if (body.size() < 2 || body.back() != ']') {
         throw Failure{"unterminated section: expected ']' at the end of the line"};
@@ -196,37 +205,45 @@ std::shared_ptr<RegKey> ReadSection(std::string_view line, Registry& registry, L
     if (!body.empty() && body[0] == '-') {
         throw Failure{"key deletion ([-...]) is not supported here"};
     }
-    size_t split = body.find('\\');
-    std::string rootName(body.substr(0, split));
-    std::shared_ptr<RegKey> key;
-    for (int i = 0; i < RootCount; ++i) {
-        if (SameName(rootName, RootName(static_cast<Root>(i)))) {
-            key = registry.roots[i];
-            result.sawRoot[i] = true;
+    std::vector<std::string_view> parts;
+    for (size_t start = 0;;) {
+        size_t end = body.find('\\', start);
+        parts.push_back(body.substr(start, end == std::string_view::npos ? end : end - start));
+        if (end == std::string_view::npos) break;
+        start = end + 1;
+    }
+    size_t same = 0;
+    while (same < parts.size() && same < previous.parts.size() && parts[same] == previous.parts[same]) {
+        ++same;
+    }
+    previous.keys.resize(same);
+    if (same == 0) {
+        std::string rootName(parts[0]);
+        for (int i = 0; i < RootCount; ++i) {
+            if (SameName(rootName, RootName(static_cast<Root>(i)))) {
+                previous.keys.push_back(registry.roots[i]);
+                result.sawRoot[i] = true;
+            }
         }
+        if (previous.keys.empty()) {
+            previous.parts.clear();
+            throw Failure{"unknown root '" + Excerpt(rootName) +
+                          "': expected HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_USER, "
+                          "HKEY_CLASSES_ROOT, HKEY_CURRENT_CONFIG or HKEY_DYN_DATA"};
+        }
+        same = 1;
     }
-    if (key == nullptr) {
-        throw Failure{"unknown root '" + Excerpt(rootName) +
-                      "': expected HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_USER, "
-                      "HKEY_CLASSES_ROOT, HKEY_CURRENT_CONFIG or HKEY_DYN_DATA"};
-    }
-    while (split != std::string_view::npos) {
-        size_t next = body.find('\\', split + 1);
-        std::string name(body.substr(split + 1, next == std::string_view::npos
-                                                    ? std::string_view::npos
-                                                    : next - split - 1));
-        if (name.empty()) {
+    for (size_t i = same; i < parts.size(); ++i) {
+        if (parts[i].empty()) {
+            previous.parts.clear();
+            previous.keys.clear();
             throw Failure{"empty key name in '" + Excerpt(body) + "'"};
         }
-        std::shared_ptr<RegKey> sub = key->FindSubkey(name);
-        if (sub == nullptr) {
-            key->Subkey(name);
-            sub = key->FindSubkey(name);
-        }
-        key = std::move(sub);
-        split = next;
+        std::string name(parts[i]);
+        previous.keys.push_back(previous.keys.back()->SharedSubkey(name));
     }
-    return key;
+    previous.parts = std::move(parts);
+    return previous.keys.back();
 }
 
 // Line n of `text` without its line end.
@@ -263,6 +280,7 @@ LoadResult LoadRegedit4(const std::string& text, Registry& registry, RegSource* 
                                     : "expected the header line REGEDIT4, the file is empty"};
         }
         std::shared_ptr<RegKey> key;
+        SectionPath path;
         for (++n; n < count; ++n) {
             result.line = n + 1;
             std::string_view here = line(n);
@@ -274,7 +292,7 @@ LoadResult LoadRegedit4(const std::string& text, Registry& registry, RegSource* 
                 continue;
             }
             if (trimmed[0] == '[') {
-                key = ReadSection(trimmed, registry, result);
+                key = ReadSection(trimmed, registry, result, path);
                 src.sections.push_back({n, key});
                 continue;
             }
@@ -304,7 +322,9 @@ LoadResult LoadRegedit4(const std::string& text, Registry& registry, RegSource* 
     return result;
 }
 
-std::string WriteBack(const std::string& text, const RegSource& source, size_t* removedLines) {
+std::vector<std::pair<size_t, size_t>> WriteBackRanges(const std::string& text,
+                                                       const RegSource& source,
+                                                       size_t* removedLines) {
     const std::vector<size_t>& starts = source.lineStart;
     std::vector<bool> drop(starts.size(), false);
     for (const RegSource::ValueLines& v : source.values) {
@@ -326,8 +346,7 @@ std::string WriteBack(const std::string& text, const RegSource& source, size_t* 
             }
         }
     }
-    std::string out;
-    out.reserve(text.size());
+    std::vector<std::pair<size_t, size_t>> ranges;
     size_t removed = 0;
     for (size_t n = 0; n < starts.size(); ++n) {
         if (drop[n]) {
@@ -335,9 +354,21 @@ std::string WriteBack(const std::string& text, const RegSource& source, size_t* 
             continue;
         }
         size_t end = n + 1 < starts.size() ? starts[n + 1] : text.size();
-        out.append(text, starts[n], end - starts[n]);
+        if (!ranges.empty() && ranges.back().second == starts[n]) {
+            ranges.back().second = end;
+        } else {
+            ranges.emplace_back(starts[n], end);
+        }
     }
     if (removedLines != nullptr) *removedLines = removed;
+    return ranges;
+}
+
+std::string WriteBack(const std::string& text, const RegSource& source, size_t* removedLines) {
+    std::string out;
+    for (const auto& [begin, end] : WriteBackRanges(text, source, removedLines)) {
+        out.append(text, begin, end - begin);
+    }
     return out;
 }
 

@@ -43,6 +43,10 @@ LoadResult LoadRegedit4(const std::string& text, Registry& registry, RegSource* 
 // sections with one blank line after it) and of every value its key no
 // longer has; `removedLines` counts them.
 std::string WriteBack(const std::string& text, const RegSource& source, size_t* removedLines);
+// The same as the byte ranges [first, second) of `text` to write, in order.
+std::vector<std::pair<size_t, size_t>> WriteBackRanges(const std::string& text,
+                                                       const RegSource& source,
+                                                       size_t* removedLines);
 
 }  // namespace host
 

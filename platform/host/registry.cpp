@@ -83,6 +83,14 @@ bool SameName(const std::string& a, const std::string& b) {
     return true;
 }
 
+size_t NameHash::operator()(const std::string& name) const {
+    size_t h = 14695981039346656037ull;
+    for (char c : name) {
+        h = (h ^ Fold(c)) * 1099511628211ull;
+    }
+    return h;
+}
+
 size_t RegKey::ValueSlot(const std::string& valueName) const {
     if (values_.size() < IndexFrom) {
         for (size_t i = 0; i < values_.size(); ++i) {
@@ -138,9 +146,11 @@ RegKey* RegKey::SubkeyAt(size_t index, bool sorted) const {
     }
     if (!sortedValid_) {
         sorted_.clear();
-        for (const auto& entry : byName_) {
-            sorted_.push_back(entry.second.get());
+        for (const auto& sub : order_) {
+            sorted_.push_back(sub.get());
         }
+        std::sort(sorted_.begin(), sorted_.end(),
+                  [](const RegKey* a, const RegKey* b) { return NameLess()(a->name, b->name); });
         sortedValid_ = true;
     }
     return sorted_[index];
@@ -151,16 +161,16 @@ std::shared_ptr<RegKey> RegKey::FindSubkey(const std::string& subkeyName) const 
     return it == byName_.end() ? nullptr : it->second;
 }
 
-RegKey& RegKey::Subkey(const std::string& subkeyName) {
-    auto& slot = byName_[subkeyName];
-    if (!slot) {
-        slot = std::make_shared<RegKey>();
-        slot->name = subkeyName;
-        slot->parent_ = this;
-        order_.push_back(slot);
+std::shared_ptr<RegKey> RegKey::SharedSubkey(const std::string& subkeyName) {
+    auto [it, added] = byName_.try_emplace(subkeyName);
+    if (added) {
+        it->second = std::make_shared<RegKey>();
+        it->second->name = subkeyName;
+        it->second->parent_ = this;
+        order_.push_back(it->second);
         sortedValid_ = false;
     }
-    return *slot;
+    return it->second;
 }
 
 std::shared_ptr<RegKey> RegKey::RemoveSubkey(const std::string& subkeyName) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -18,6 +19,13 @@ struct NameLess {
     bool operator()(const std::string& a, const std::string& b) const;
 };
 bool SameName(const std::string& a, const std::string& b);
+// Hashing and equality that ignore case as the names do.
+struct NameHash {
+    size_t operator()(const std::string& name) const;
+};
+struct NameEqual {
+    bool operator()(const std::string& a, const std::string& b) const { return SameName(a, b); }
+};
 
 struct RegValue {
     std::string name;  // "" is the key's default value (@ in REGEDIT4)
@@ -51,7 +59,8 @@ public:
     RegKey* SubkeyAt(size_t index, bool sorted) const;
     std::shared_ptr<RegKey> FindSubkey(const std::string& subkeyName) const;
     // Returns the existing subkey or a new one, placed last.
-    RegKey& Subkey(const std::string& subkeyName);
+    RegKey& Subkey(const std::string& subkeyName) { return *SharedSubkey(subkeyName); }
+    std::shared_ptr<RegKey> SharedSubkey(const std::string& subkeyName);
     // Takes the subkey and everything below it out of the tree and marks
     // them deleted; returns it, or null when there is none of that name.
     std::shared_ptr<RegKey> RemoveSubkey(const std::string& subkeyName);
@@ -63,9 +72,9 @@ private:
     std::vector<RegValue> values_;
     // Built once a key has many values, so loading a key with thousands of
     // them (SharedDLLs, say) stays linear.
-    mutable std::map<std::string, size_t, NameLess> valueIndex_;
+    mutable std::unordered_map<std::string, size_t, NameHash, NameEqual> valueIndex_;
     std::vector<std::shared_ptr<RegKey>> order_;
-    std::map<std::string, std::shared_ptr<RegKey>, NameLess> byName_;
+    std::unordered_map<std::string, std::shared_ptr<RegKey>, NameHash, NameEqual> byName_;
     mutable std::vector<RegKey*> sorted_;
     mutable bool sortedValid_ = false;
 

@@ -26,6 +26,7 @@ bool ReadFile(const std::string& path, std::string* text, std::string* error) {
         return false;
     }
     text->clear();
+    text->reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];
     ssize_t n;
     while ((n = read(fd, buffer, sizeof buffer)) > 0) {
@@ -161,7 +162,8 @@ bool LoadSystemDir(const std::string& dir, SystemDir* system, std::string* error
 
 bool SaveRegistry(const SystemDir& system, std::string* error) {
     size_t removed = 0;
-    std::string text = WriteBack(system.text, system.source, &removed);
+    std::vector<std::pair<size_t, size_t>> ranges =
+        WriteBackRanges(system.text, system.source, &removed);
     if (removed == 0) {
         return true;
     }
@@ -171,15 +173,16 @@ bool SaveRegistry(const SystemDir& system, std::string* error) {
         *error = temp + ": " + std::strerror(errno);
         return false;
     }
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            break;
+    // Straight from the text as read: what stays is most of it.
+    bool written = true;
+    for (const auto& [begin, end] : ranges) {
+        for (size_t done = begin; written && done < end;) {
+            ssize_t n = write(fd, system.text.data() + done, end - done);
+            written = n > 0;
+            done += written ? static_cast<size_t>(n) : 0;
         }
-        done += static_cast<size_t>(n);
     }
-    bool ok = done == text.size() && fsync(fd) == 0;
+    bool ok = written && fsync(fd) == 0;
     int writeErrno = errno;
     struct stat st;
     if (ok && stat(system.registryFile.c_str(), &st) == 0) {
