@@ -172,7 +172,8 @@ def check_floppy(img, exe, readme, work):
             raise Failure(f'{img}: {name}.{ext} has the long name "{long_name}"; '
                           'the floppy keeps plain 8.3 names')
         if f'{date}  {time}' != when:
-            raise Failure(f'{img}: {name}.{ext} is dated {date} {time}, the last commit {when} UTC')
+            raise Failure(f'{img}: {name}.{ext} is dated {date} {time}, the last commit '
+                          f'{" ".join(when.split())} UTC')
     out = os.path.join(work, 'floppy')
     os.makedirs(out)
     run(['mcopy', '-n', '-i', img, '::KVUNINST.EXE', '::README.TXT', out])
@@ -180,7 +181,7 @@ def check_floppy(img, exe, readme, work):
     same_bytes(f'{img}: README.TXT', os.path.join(out, 'README.TXT'), readme)
     check_readme(os.path.join(out, 'README.TXT'), exe_data)
     print(f'{img}: FAT12, {FLOPPY_BYTES} bytes, label {LABEL}, serial {FLOPPY_SERIAL}, '
-          f'KVUNINST.EXE and README.TXT dated {when} UTC, both as built')
+          f'KVUNINST.EXE and README.TXT dated {" ".join(when.split())} UTC, both as built')
 
 
 def check_cd(iso, exe, readme, work):
