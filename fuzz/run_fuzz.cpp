@@ -15,6 +15,8 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -271,7 +273,14 @@ void ClassKey(FuzzedDataProvider& in, RegKey& hklm, const char* path) {
 }
 
 void BuildRegistry(FuzzedDataProvider& in, host::Registry& reg) {
-    RegKey& hklm = *reg.localMachine;
+    RegKey& hklm = reg.RootKey(host::Root::LocalMachine);
+    if (in.ConsumeIntegralInRange(0, 3) == 0) {
+        // A whole export: the current user is a profile under HKEY_USERS.
+        RegKey& users = reg.RootKey(host::Root::Users);
+        Children(in, users.Subkey(".DEFAULT"), {"KVQUENOR", "Control Panel"});
+        users.Subkey(FlipCase(in, "John"));
+        reg.UseUser("john");
+    }
     RegKey& hkcu = *reg.currentUser;
     if (in.ConsumeIntegralInRange(0, 7) != 0) {
         RegKey& usb = Path(in, hklm, EnumUsb);
@@ -470,7 +479,7 @@ struct Fault {
 
 const RegKey* Child(const RegKey* key, const std::string& name) {
     if (key == nullptr) return nullptr;
-    for (const auto& [k, sub] : key->subkeys) {
+    for (const auto& sub : key->Subkeys()) {
         if (SameText(sub->name, name)) return sub.get();
     }
     return nullptr;
@@ -488,12 +497,27 @@ const RegKey* Walk(const RegKey* key, const std::string& path) {
 }
 
 void EraseChild(RegKey& parent, const std::string& name) {
-    for (auto it = parent.subkeys.begin(); it != parent.subkeys.end(); ++it) {
-        if (SameText(it->second->name, name)) {
-            parent.subkeys.erase(it);
-            return;
-        }
+    if (const RegKey* child = Child(&parent, name)) parent.RemoveSubkey(child->name);
+}
+
+// A class key's entries in the order RegEnumKeyA must give them: as they
+// were created on 98, sorted by their upper-case form on NT.
+std::vector<const RegKey*> EnumerationOrder(const RegKey& cls, bool nt) {
+    std::vector<const RegKey*> entries;
+    for (const auto& sub : cls.Subkeys()) entries.push_back(sub.get());
+    if (nt) {
+        auto upper = [](std::string s) {
+            for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            return s;
+        };
+        std::stable_sort(entries.begin(), entries.end(), [&](const RegKey* a, const RegKey* b) {
+            std::string x = upper(a->name), y = upper(b->name);
+            return std::lexicographical_compare(
+                x.begin(), x.end(), y.begin(), y.end(),
+                [](char p, char q) { return static_cast<unsigned char>(p) < static_cast<unsigned char>(q); });
+        });
     }
+    return entries;
 }
 
 RegKey* MutableWalk(RegKey& root, const std::string& path) {
@@ -518,7 +542,7 @@ std::string ExpectedClassDeletion(const RegKey* cls, const ClassRule& rule, bool
     if (cls == nullptr || classOpenFaulted) return "";
     std::string show = std::string("HKLM\\") + rule.path;
     size_t index = 0;
-    for (const auto& [k, entry] : cls->subkeys) {
+    for (const RegKey* entry : EnumerationOrder(*cls, nt)) {
         const std::string& name = entry->name;
         if (fault.Is("RegEnumKeyA(" + show + ", " + std::to_string(index) + ", buf, 256) = ")) return "";
         if (name.size() >= 256) return "";  // does not fit the name buffer
@@ -529,7 +553,7 @@ std::string ExpectedClassDeletion(const RegKey* cls, const ClassRule& rule, bool
             continue;
         }
         const RegValue* value = nullptr;
-        for (const RegValue& v : entry->values) {
+        for (const RegValue& v : entry->Values()) {
             if (SameText(v.name, rule.valueName)) value = &v;
         }
         if (value == nullptr || value->data.size() > 256) continue;
@@ -539,14 +563,14 @@ std::string ExpectedClassDeletion(const RegKey* cls, const ClassRule& rule, bool
             continue;
         }
         if (fault.Is("RegDeleteKeyA(" + show + ", " + host::Quote(name.c_str()) + ") = ")) return "";
-        if (nt && !entry->subkeys.empty()) return "";
+        if (nt && !entry->Subkeys().empty()) return "";
         return name;
     }
     return "";
 }
 
 bool IsClassTarget(const RegKey& entry, const ClassRule& rule) {
-    for (const RegValue& v : entry.values) {
+    for (const RegValue& v : entry.Values()) {
         if (!SameText(v.name, rule.valueName)) continue;
         return v.data.size() <= 256 && (rule.exactSize == 0 || v.data.size() == rule.exactSize) &&
                v.data.size() >= rule.prefix.size() &&
@@ -562,17 +586,20 @@ bool IsTargetKey(const host::Registry& before, const std::string& path) {
     static const char* const fixed[] = {
         "hkey_local_machine\\enum\\usb\\vid_0e5a&pid_7b14",
         "hkey_local_machine\\enum\\usb\\kvusb&vid_0e5a&pid_7b14",
-        "hkey_local_machine\\software\\microsoft\\windows\\currentversion\\uninstall\\korvanquenor",
-        "hkey_current_user\\kvquenor"};
+        "hkey_local_machine\\software\\microsoft\\windows\\currentversion\\uninstall\\korvanquenor"};
     for (const char* f : fixed) {
         if (p == f) return true;
     }
+    // HKEY_CURRENT_USER may be a user's profile under HKEY_USERS.
+    std::string user = before.currentUserName.empty() ? "hkey_current_user"
+                                                      : "hkey_users\\" + Lower(before.currentUserName);
+    if (p == user + "\\kvquenor") return true;
     for (const ClassRule* rule : {&ModemRule, &UsbRule}) {
         std::string prefix = "hkey_local_machine\\" + Lower(rule->path) + "\\";
         if (p.compare(0, prefix.size(), prefix) != 0) continue;
         std::string name = path.substr(prefix.size());
         if (name.find('\\') != std::string::npos) return false;
-        const RegKey* entry = Child(Walk(before.localMachine.get(), rule->path), name);
+        const RegKey* entry = Child(Walk(&before.RootKey(host::Root::LocalMachine), rule->path), name);
         return entry != nullptr && IsClassTarget(*entry, *rule);
     }
     return false;
@@ -720,29 +747,30 @@ Breach Check(const RunSetup& run, const System& sys, const host::Registry& befor
     if (go) {
         auto fixed = [&](int s, const char* name, bool value) {
             if (fault.active && (fault.index == stepStart[s] || fault.index == stepStart[s] + 1)) return;
-            RegKey* parent = Steps[s].path ? MutableWalk(Steps[s].root[2] == 'L' ? *expect.localMachine
-                                                                                 : *expect.currentUser,
+            RegKey* parent = Steps[s].path ? MutableWalk(Steps[s].root[2] == 'L'
+                                                             ? expect.RootKey(host::Root::LocalMachine)
+                                                             : *expect.currentUser,
                                                          Steps[s].path)
                                            : expect.currentUser.get();
             if (parent == nullptr) return;
             if (value) {
-                for (auto it = parent->values.begin(); it != parent->values.end(); ++it) {
-                    if (SameText(it->name, name)) {
-                        parent->values.erase(it);
+                for (const RegValue& v : parent->Values()) {
+                    if (SameText(v.name, name)) {
+                        parent->RemoveValue(std::string(v.name));
                         break;
                     }
                 }
                 return;
             }
             const RegKey* child = Child(parent, name);
-            if (child == nullptr || (run.nt && !child->subkeys.empty())) return;
+            if (child == nullptr || (run.nt && !child->Subkeys().empty())) return;
             EraseChild(*parent, name);
         };
         fixed(0, "VID_0E5A&PID_7B14", false);
         fixed(1, "KVUSB&VID_0E5A&PID_7B14", false);
         for (int s : {2, 3}) {
             const ClassRule& rule = s == 2 ? ModemRule : UsbRule;
-            RegKey* cls = MutableWalk(*expect.localMachine, rule.path);
+            RegKey* cls = MutableWalk(expect.RootKey(host::Root::LocalMachine), rule.path);
             bool openFaulted = fault.active && fault.index == stepStart[s];
             // A fault inside the other scan must not be mistaken for this one's.
             Fault here = fault.active && fault.index > stepStart[s] && fault.index < stepStart[s + 1]
@@ -807,7 +835,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     BuildFiles(in, sys, m);
     BuildRegistry(in, m.registry);
 
-    m.ntKeyDeletion = run.nt;
+    m.nt = run.nt;
     m.currentDirectory = run.cwd;
     m.responder = host::ScriptedAnswers(run.answers);
     m.fault = run.fault;

@@ -1,9 +1,16 @@
 // kvuninst-sim: runs the uninstaller on Linux against a Windows 98 system
-// kept in a folder, then reports what the run removed.
+// kept on the host (a regedit export and folders as drives), then reports
+// what the run removed.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
+
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,11 +20,29 @@
 
 namespace {
 
+const char ShortUsage[] =
+    "usage: kvuninst-sim [options] SYSTEM_DIR | --registry FILE --drive LETTER=DIR...\n"
+    "       (kvuninst-sim --help lists the options)";
+
 const char Usage[] =
-    "usage: kvuninst-sim [--yes | --answers ok,cancel,...] [--nt] [--cwd 'c:\\windows'] "
-    "[--in-use 'c:\\windows\\x.exe']... [--trace] SYSTEM_DIR\n"
-    "  --in-use PATH  the file is held open by another process without sharing delete,\n"
-    "                 so deleting it fails (may be given more than once)\n";
+    "usage: kvuninst-sim [options] SYSTEM_DIR\n"
+    "       kvuninst-sim [options] --registry FILE --drive LETTER=DIR... [SYSTEM_DIR]\n"
+    "  SYSTEM_DIR       a folder holding registry.reg and the drives c/ and d/\n"
+    "  --registry FILE  the registry as Windows 95/98's regedit exports it\n"
+    "                   (regedit /e FILE), instead of SYSTEM_DIR/registry.reg\n"
+    "  --drive L=DIR    drive L: is the host folder DIR, such as a mounted disk\n"
+    "                   image (may be given more than once)\n"
+    "  --user NAME      HKEY_CURRENT_USER is HKEY_USERS\\NAME, for an export\n"
+    "                   without HKEY_CURRENT_USER sections\n"
+    "  --dry-run        change nothing on disk; report what the run would remove\n"
+    "  --yes            answer OK to every box\n"
+    "  --answers LIST   answer the boxes in order: ok, cancel or none (cannot be shown)\n"
+    "  --nt             Windows NT's registry: sorted subkeys, no subtree deletion\n"
+    "  --cwd DIR        the directory the program starts in (default c:\\windows)\n"
+    "  --in-use PATH    the file is held open by another process without sharing\n"
+    "                   delete, so deleting it fails (may be given more than once)\n"
+    "  --trace          print every platform call with its arguments and result\n"
+    "  --timing         print how long loading, the run and writing back took\n";
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "kvuninst-sim: %s\n", message.c_str());
@@ -46,12 +71,55 @@ bool ParseAnswers(const std::string& list, std::vector<int>* answers, std::strin
     }
 }
 
-template <typename List>
-void Report(const char* what, const List& items) {
-    std::printf("removed %zu %s%s\n", items.size(), what, items.size() == 1 ? "" : "s");
-    for (const auto& item : items) {
-        std::printf("  %s\n", item.c_str());
+// "c=/mnt/win98" into its lower-case letter and folder.
+bool ParseDrive(const std::string& text, char* letter, std::string* folder) {
+    if (text.size() < 3 || text[1] != '=' || !std::isalpha(static_cast<unsigned char>(text[0]))) {
+        return false;
     }
+    *letter = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    *folder = text.substr(2);
+    return true;
+}
+
+std::string DriveLetters() {
+    std::string letters;
+    for (const auto& [letter, folder] : host::machine().drives) {
+        letters += (letters.empty() ? "" : ", ") + std::string(1, letter) + ":";
+    }
+    return letters.empty() ? "none" : letters;
+}
+
+// Why a Windows path given on the command line does not resolve: `what`
+// names what was looked for.
+std::string WhereNot(const std::string& path, const char* what) {
+    char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
+    auto drive = host::machine().drives.find(letter);
+    if (drive == host::machine().drives.end()) {
+        return std::string("there is no drive ") + letter + ": (drives: " + DriveLetters() + ")";
+    }
+    return std::string("no such ") + what + " on drive " + letter + ": (" + drive->second + ")";
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsAbsolute(const std::string& path) {
+    return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+           path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
+template <typename List, typename Show>
+void Report(const char* verb, const char* what, const List& items, Show show) {
+    std::printf("%s %zu %s%s\n", verb, items.size(), what, items.size() == 1 ? "" : "s");
+    for (const auto& item : items) {
+        std::printf("  %s\n", show(item).c_str());
+    }
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
 }  // namespace
@@ -61,8 +129,13 @@ int main(int argc, char** argv) {
     bool answered = false;
     bool nt = false;
     bool trace = false;
+    bool dryRun = false;
+    bool timing = false;
     std::string cwd = "c:\\windows";
     std::vector<std::string> inUse;
+    std::string registryFile;
+    std::string user;
+    std::map<char, std::string> drives;
     std::string dir;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -77,7 +150,7 @@ int main(int argc, char** argv) {
             answered = true;
         } else if (arg == "--answers") {
             std::string error;
-            if (!value(&text)) return Fail("--answers needs a list such as ok,cancel\n" + std::string(Usage));
+            if (!value(&text)) return Fail("--answers needs a list such as ok,cancel");
             answers.clear();
             if (!ParseAnswers(text, &answers, &error)) return Fail(error);
             answered = true;
@@ -85,43 +158,85 @@ int main(int argc, char** argv) {
             nt = true;
         } else if (arg == "--trace") {
             trace = true;
+        } else if (arg == "--dry-run") {
+            dryRun = true;
+        } else if (arg == "--timing") {
+            timing = true;
         } else if (arg == "--cwd") {
             if (!value(&cwd)) return Fail("--cwd needs a directory such as c:\\windows");
         } else if (arg == "--in-use") {
             if (!value(&text)) return Fail("--in-use needs a file such as c:\\windows\\hestrim.exe");
             inUse.push_back(text);
+        } else if (arg == "--registry") {
+            if (!value(&registryFile) || registryFile.empty()) {
+                return Fail("--registry needs a file exported by regedit, such as win98.reg");
+            }
+        } else if (arg == "--user") {
+            if (!value(&user) || user.empty()) return Fail("--user needs a name under HKEY_USERS");
+        } else if (arg == "--drive") {
+            char letter = 0;
+            std::string folder;
+            if (!value(&text) || !ParseDrive(text, &letter, &folder)) {
+                return Fail("--drive '" + text + "': expected LETTER=DIR, such as c=/mnt/win98");
+            }
+            if (!drives.emplace(letter, folder).second) {
+                return Fail(std::string("--drive ") + letter + ": given twice");
+            }
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(Usage, stdout);
             return 0;
         } else if (!arg.empty() && arg[0] == '-') {
-            return Fail("unknown option '" + arg + "'\n" + Usage);
+            return Fail("unknown option '" + arg + "'\n" + ShortUsage);
         } else if (dir.empty()) {
             dir = arg;
         } else {
             return Fail("only one SYSTEM_DIR may be given ('" + arg + "' is a second)");
         }
     }
-    if (dir.empty()) {
-        return Fail(std::string("no SYSTEM_DIR given\n") + Usage);
+    if (dir.empty() && (registryFile.empty() || drives.empty())) {
+        return Fail(std::string("no SYSTEM_DIR given (or --registry FILE with --drive LETTER=DIR)\n") +
+                    ShortUsage);
     }
 
+    auto started = std::chrono::steady_clock::now();
     host::SystemDir system;
     std::string error;
-    if (!host::LoadSystemDir(dir, &system, &error)) {
+    host::ResetMachine();
+    if (!dir.empty() && !IsFolder(dir)) {
+        return Fail(dir + ": " + (access(dir.c_str(), F_OK) == 0
+                                      ? "not a folder (expected a system folder holding registry.reg)"
+                                      : std::strerror(errno)));
+    }
+    if (!host::LoadRegistryFile(registryFile.empty() ? dir + "/registry.reg" : registryFile, user,
+                                &system, &error)) {
         return Fail(error);
     }
+    for (char letter : {'c', 'd'}) {
+        // The system folder's drives, unless named otherwise.
+        if (!dir.empty() && drives.count(letter) == 0 && IsFolder(dir + "/" + letter)) {
+            drives[letter] = dir + "/" + letter;
+        }
+    }
     host::Machine& m = host::machine();
-    m.ntKeyDeletion = nt;
-    if (cwd.size() < 3 || cwd[1] != ':' || (cwd[2] != '\\' && cwd[2] != '/')) {
+    for (const auto& [letter, folder] : drives) {
+        if (!host::MapDrive(letter, folder, &error)) {
+            return Fail(std::string("--drive ") + letter + "=" + error);
+        }
+    }
+    m.nt = nt;
+    m.dryRun = dryRun;
+    if (!IsAbsolute(cwd)) {
         return Fail("--cwd '" + cwd + "': expected an absolute path such as c:\\windows");
     }
     m.currentDirectory = cwd;
     if (!host::Resolve(cwd).isDirectory) {
-        return Fail("--cwd '" + cwd + "': no such directory in " + dir);
+        return Fail("--cwd '" + cwd + "': " + WhereNot(cwd, "directory"));
     }
     for (const std::string& path : inUse) {
-        if (host::Resolve(path).hostPath.empty()) {
-            return Fail("--in-use '" + path + "': no such file in " + dir);
+        if (!IsAbsolute(path) || host::Resolve(path).hostPath.empty()) {
+            return Fail("--in-use '" + path + "': " +
+                        (IsAbsolute(path) ? WhereNot(path, "file")
+                                          : "expected an absolute path such as c:\\windows\\hestrim.exe"));
         }
         m.filesInUse.insert(path);
     }
@@ -130,37 +245,38 @@ int main(int argc, char** argv) {
     } else if (isatty(STDIN_FILENO)) {
         m.responder = host::TerminalAnswers(stdin, stdout);
     }  // otherwise nobody can see a box: each one fails to show
+    double loadTime = Seconds(started);
 
-    host::Registry before = m.registry.Clone();
-    std::vector<std::string> filesBefore = host::ListFiles();
-
+    started = std::chrono::steady_clock::now();
     int result = WinMain(nullptr, nullptr, const_cast<LPSTR>(""), 10);
+    double runTime = Seconds(started);
 
     if (trace) {
         for (const std::string& line : m.journal) {
             std::printf("%s\n", line.c_str());
         }
     }
-    host::RegistryDiff diff = host::Diff(before, m.registry);
-    if (!diff.Empty() && !host::SaveRegistry(system, &error)) {
+    started = std::chrono::steady_clock::now();
+    if (!dryRun && !host::SaveRegistry(system, &error)) {
         return Fail(error);
     }
-    std::vector<std::string> filesAfter = host::ListFiles();
-    std::vector<std::string> removedFiles;
-    for (const std::string& file : filesBefore) {
-        bool kept = false;
-        for (const std::string& after : filesAfter) kept = kept || after == file;
-        if (!kept) removedFiles.push_back(file);
-    }
-    std::vector<std::string> removedKeys;
-    for (const auto& [path, below] : diff.removedKeys) {
-        removedKeys.push_back(below == 0 ? path
-                                         : path + " (and " + std::to_string(below) +
-                                               (below == 1 ? " key" : " keys") + " below it)");
-    }
-    Report("file", removedFiles);
-    Report("registry key", removedKeys);
-    Report("registry value", diff.removedValues);
+    double writeTime = Seconds(started);
+
+    const char* verb = dryRun ? "would remove" : "removed";
+    auto same = [](const std::string& s) { return s; };
+    std::printf("current user: %s\n", system.currentUser.c_str());
+    Report(verb, "file", m.removed.files, same);
+    Report(verb, "registry key", m.removed.keys, [](const std::pair<std::string, size_t>& key) {
+        return key.second == 0 ? key.first
+                               : key.first + " (and " + std::to_string(key.second) +
+                                     (key.second == 1 ? " key" : " keys") + " below it)";
+    });
+    Report(verb, "registry value", m.removed.values, same);
     std::printf("exit code %d\n", result);
+    if (timing) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kvuninst-sim: timing: load %.3f s, run %.3f s, write-back %.3f s\n",
+                     loadTime, runTime, writeTime);
+    }
     return result;
 }

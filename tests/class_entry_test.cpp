@@ -48,7 +48,7 @@ TEST_P(ClassEntryTest, DeletesOnlyTheLowestMatchingEntry) {
     DeleteMatchingClassEntry(handle, *c.rule);
 
     for (const Entry& entry : c.entries) {
-        bool kept = classKey.subkeys.count(entry.name) == 1;
+        bool kept = classKey.FindSubkey(entry.name) != nullptr;
         EXPECT_EQ(entry.name != c.deleted, kept) << "entry " << entry.name.substr(0, 40);
     }
     RegCloseKey(handle);

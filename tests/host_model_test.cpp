@@ -50,22 +50,31 @@ TEST(HostRegistry, OpenFindsExistingKeysOnlyAndNeverCreates) {
     EXPECT_EQ(0u, host::machine().OpenHandleCount());
 }
 
-TEST(HostRegistry, EnumeratesInCaseInsensitiveOrderWithWindowsStatuses) {
-    ScratchSystem system;
-    system.SetRegistry(Tree);
-    HKEY usb = Open(HKEY_LOCAL_MACHINE, "Enum\\USB");
-    char name[256];
-    std::vector<std::string> names;
-    for (DWORD i = 0; RegEnumKeyA(usb, i, name, sizeof name) == ERROR_SUCCESS; ++i) {
-        names.push_back(name);
+// Windows 95/98 keeps no order of its own: subkeys enumerate as the file
+// first names them (the tree's "b" before "A", and "A" named by a deeper
+// section). NT sorts them without regard to case.
+TEST(HostRegistry, EnumeratesInFileOrderOn98AndSortedOnNTWithWindowsStatuses) {
+    for (bool nt : {false, true}) {
+        SCOPED_TRACE(nt ? "NT" : "98");
+        ScratchSystem system;
+        system.SetRegistry(Tree);
+        host::machine().nt = nt;
+        HKEY usb = Open(HKEY_LOCAL_MACHINE, "Enum\\USB");
+        char name[256];
+        std::vector<std::string> names;
+        for (DWORD i = 0; RegEnumKeyA(usb, i, name, sizeof name) == ERROR_SUCCESS; ++i) {
+            names.push_back(name);
+        }
+        EXPECT_EQ(nt ? (std::vector<std::string>{"A", "b", "C"})
+                     : (std::vector<std::string>{"b", "A", "C"}),
+                  names);
+        EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyA(usb, 3, name, sizeof name));
+        EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyA(usb, 1, name, 2));    // one letter and its terminator
+        EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyA(usb, 1, name, 1));  // no room for the terminator
+        EXPECT_EQ(ERROR_INVALID_HANDLE, RegEnumKeyA(nullptr, 0, name, sizeof name));
+        RegCloseKey(usb);
+        EXPECT_EQ(ERROR_INVALID_HANDLE, RegEnumKeyA(usb, 0, name, sizeof name));
     }
-    EXPECT_EQ((std::vector<std::string>{"A", "b", "C"}), names);
-    EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyA(usb, 3, name, sizeof name));
-    EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyA(usb, 0, name, 2));     // "A" and its terminator
-    EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyA(usb, 0, name, 1));   // no room for the terminator
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegEnumKeyA(nullptr, 0, name, sizeof name));
-    RegCloseKey(usb);
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegEnumKeyA(usb, 0, name, sizeof name));
 }
 
 TEST(HostRegistry, QueryReportsTheDataSizeAndRefusesWhatDoesNotFit) {
@@ -103,7 +112,7 @@ TEST_P(HostKeyDeletion, TakesTheSubtreeOn98AndRefusesOnNT) {
     const Deletion& d = GetParam();
     ScratchSystem system;
     system.SetRegistry(Tree);
-    host::machine().ntKeyDeletion = d.nt;
+    host::machine().nt = d.nt;
     HKEY usb = Open(HKEY_LOCAL_MACHINE, "Enum\\USB");
     EXPECT_EQ(d.status, RegDeleteKeyA(usb, d.subkey));
     std::string path = std::string("Enum\\USB\\") + d.subkey;

@@ -86,7 +86,7 @@ class FullRunTest : public testing::TestWithParam<FullRun> {};
 TEST_P(FullRunTest, MakesEveryCallInOrderAndRemovesOnlyThePackage) {
     const FullRun& run = GetParam();
     ScratchSystem system(run.system);
-    host::machine().ntKeyDeletion = run.nt;
+    host::machine().nt = run.nt;
     host::Registry before = host::machine().registry.Clone();
     std::vector<std::string> filesBefore = host::ListFiles();
 
@@ -161,6 +161,22 @@ INSTANTIATE_TEST_SUITE_P(
                 false,
                 "class-quirks.journal",
                 {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Modem\\0003",
+                 "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\USB\\0003"},
+                {}},
+        // Windows 98 lists class entries as they were created, not sorted:
+        // the first match in that order goes, where NT takes the lowest name.
+        FullRun{"UnsortedClassAs98",
+                FIXTURES_DIR "/unsorted-class",
+                false,
+                "unsorted-class-98.journal",
+                {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Modem\\0001",
+                 "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\USB\\0004"},
+                {}},
+        FullRun{"UnsortedClassAsNT",
+                FIXTURES_DIR "/unsorted-class",
+                true,
+                "unsorted-class-nt.journal",
+                {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Modem\\0000",
                  "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\USB\\0003"},
                 {}},
         // NT keeps every key that still has subkeys and goes on.

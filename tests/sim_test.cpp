@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -179,7 +180,8 @@ TEST(SimInput, BadInputIsNamedExitsTwoAndTouchesNothing) {
         {"bad escape", Registry(Header + "\"a\"=\"C:\\WINDOWS\"\n"), {"{reg}:4:", "bad escape \\W"}},
         {"empty key name", Registry(Header + "[HKEY_LOCAL_MACHINE\\Enum\\\\USB]\n"),
          {"{reg}:4:", "empty key name"}},
-        {"unknown root", Registry(Header + "[HKEY_USERS\\.DEFAULT]\n"), {"{reg}:4:", "unknown root"}},
+        {"unknown root", Registry(Header + "[HKEY_PERFORMANCE_DATA\\Global]\n"),
+         {"{reg}:4:", "unknown root 'HKEY_PERFORMANCE_DATA'", "HKEY_USERS", "HKEY_DYN_DATA"}},
         {"value before any section", Registry("REGEDIT4\n\"a\"=\"b\"\n"), {"{reg}:2:", "before the first"}},
         {"a 1 MB line", Registry(Header + "\"a\"=hex:" + megabyte + "\n"), {"{reg}:4:", "bad hex", "..."}},
         {"hex continued past the end", Registry(Header + "\"a\"=hex:41,\\\n  42,\\\n"),
@@ -202,6 +204,46 @@ TEST(SimInput, BadInputIsNamedExitsTwoAndTouchesNothing) {
          {"--cwd needs a directory"}},
         {"bad --answers", [](const SystemCopy& s) { return std::vector<std::string>{"--answers", "ok,maybe", s.dir()}; },
          {"'maybe' is not ok, cancel or none"}},
+        {"--drive without a letter", [](const SystemCopy& s) { return std::vector<std::string>{"--drive", "c", s.dir()}; },
+         {"--drive 'c': expected LETTER=DIR"}},
+        {"--drive to a missing folder",
+         [](const SystemCopy& s) {
+             return std::vector<std::string>{"--yes", "--drive", "e=" + s.root() + "/none", s.dir()};
+         },
+         {"--drive e=", "none", "No such file or directory"}},
+        {"--drive to a file",
+         [](const SystemCopy& s) { return std::vector<std::string>{"--yes", "--drive", "c=" + s.reg(), s.dir()}; },
+         {"--drive c={reg}", "not a folder"}},
+        {"--drive twice",
+         [](const SystemCopy& s) {
+             return std::vector<std::string>{"--drive", "c=" + s.dir() + "/c", "--drive", "C=" + s.dir() + "/d", s.dir()};
+         },
+         {"--drive c: given twice"}},
+        {"--registry missing",
+         [](const SystemCopy& s) {
+             return std::vector<std::string>{"--yes", "--registry", s.root() + "/none.reg", "--drive", "c=" + s.dir() + "/c"};
+         },
+         {"none.reg", "No such file or directory"}},
+        {"--registry without a drive", [](const SystemCopy& s) { return std::vector<std::string>{"--yes", "--registry", s.reg()}; },
+         {"no SYSTEM_DIR given", "--drive"}},
+        {"--user not in the file",
+         [](const SystemCopy& s) {
+             WriteText(s.reg(), "REGEDIT4\n\n[HKEY_USERS\\.DEFAULT]\n\n[HKEY_USERS\\John]\n");
+             return std::vector<std::string>{"--yes", "--user", "Bob", s.dir()};
+         },
+         {"--user 'Bob'", "{reg}", "has no HKEY_USERS\\Bob", "(its users: .DEFAULT, John)"}},
+        {"--user beside the file's own current user",
+         [](const SystemCopy& s) { return std::vector<std::string>{"--yes", "--user", "John", s.dir()}; },
+         {"--user 'John'", "{reg}", "HKEY_CURRENT_USER sections of its own"}},
+        {"two users and no .DEFAULT",
+         Registry("REGEDIT4\n\n[HKEY_USERS\\John]\n\n[HKEY_USERS\\Mary]\n"),
+         {"{reg}", "no .DEFAULT", "--user (John, Mary)"}},
+        {"--in-use on a drive that is not there",
+         [](const SystemCopy& s) { return std::vector<std::string>{"--yes", "--in-use", "e:\\x.exe", s.dir()}; },
+         {"--in-use 'e:\\x.exe'", "there is no drive e:", "(drives: c:, d:)"}},
+        {"--cwd on a drive that is not there",
+         [](const SystemCopy& s) { return std::vector<std::string>{"--yes", "--cwd", "a:\\", s.dir()}; },
+         {"--cwd 'a:\\'", "there is no drive a:"}},
     };
     for (const BadInput& c : cases) {
         SCOPED_TRACE(c.what);
@@ -263,26 +305,28 @@ TEST(SimRun, SampleLosesExactlyThePackage) {
     SimRun run = RunSim({"--yes", system.dir()}, system.root());
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
+    // What went, in the order the program removed it.
     EXPECT_EQ(run.out,
+              "current user: HKEY_CURRENT_USER (the file's own sections)\n"
               "removed 12 files\n"
-              "  c:\\windows\\HESTRIM.EXE\n"
+              "  c:\\windows\\system32\\drivers\\pelgrin.sys\n"
+              "  c:\\windows\\system32\\drivers\\pelgrin.lib\n"
+              "  c:\\windows\\system\\QUENOR.VXD\n"
+              "  c:\\windows\\system\\tarvel.vxd\n"
               "  c:\\windows\\inf\\other\\korvankvusb.inf\n"
               "  c:\\windows\\inf\\other\\korvanquenor.inf\n"
               "  c:\\windows\\inf\\quenor.inf\n"
               "  c:\\windows\\inf\\quenor.pnf\n"
-              "  c:\\windows\\system32\\drivers\\pelgrin.lib\n"
-              "  c:\\windows\\system32\\drivers\\pelgrin.sys\n"
-              "  c:\\windows\\system\\QUENOR.VXD\n"
-              "  c:\\windows\\system\\tarvel.vxd\n"
-              "  d:\\windows\\inf\\quenor.inf\n"
+              "  c:\\windows\\HESTRIM.EXE\n"
               "  d:\\windows\\system32\\drivers\\pelgrin.sys\n"
               "  d:\\windows\\system\\quenor.vxd\n"
+              "  d:\\windows\\inf\\quenor.inf\n"
               "removed 6 registry keys\n"
-              "  HKEY_LOCAL_MACHINE\\Enum\\USB\\KVUSB&VID_0E5A&PID_7B14 (and 1 key below it)\n"
               "  HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_0E5A&PID_7B14 (and 1 key below it)\n"
-              "  HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KORVANQUENOR\n"
+              "  HKEY_LOCAL_MACHINE\\Enum\\USB\\KVUSB&VID_0E5A&PID_7B14 (and 1 key below it)\n"
               "  HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Modem\\0001 (and 2 keys below it)\n"
               "  HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\USB\\0003\n"
+              "  HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KORVANQUENOR\n"
               "  HKEY_CURRENT_USER\\KVQUENOR (and 1 key below it)\n"
               "removed 1 registry value\n"
               "  HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run \"KORVANUSB\"\n"
@@ -355,6 +399,146 @@ TEST(SimRun, FailedWriteBackIsReportedAndCleansUp) {
         << run.err;
     EXPECT_EQ(ReadText(system.reg()), input);
     EXPECT_EQ(Leftovers(system), std::vector<std::string>{});
+}
+
+// What `regedit /e` writes on a Windows 98 machine with user profiles: no
+// HKEY_CURRENT_USER, the logged-on user beside .DEFAULT under HKEY_USERS,
+// and a Modem entry that regedit listed before the lower-numbered one.
+std::string WholeExport(const std::string& sample) {
+    std::string text = sample;
+    for (size_t at; (at = text.find("[HKEY_CURRENT_USER")) != std::string::npos;) {
+        text.replace(at, 18, "[HKEY_USERS\\John");
+    }
+    const std::string modem = "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Modem]\r\n";
+    size_t at = text.find(modem);
+    at = text.find("\r\n\r\n", at) + 4;
+    text.insert(at, "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Modem\\0009]\r\n"
+                    "\"DriverDesc\"=\"Korvan USB Modem, installed again\"\r\n"
+                    "\"PortDriver\"=\"QUENOR.VXD\"\r\n\r\n");
+    at = text.find("[HKEY_USERS\\John");
+    text.insert(at, "[HKEY_USERS]\r\n\r\n[HKEY_USERS\\.DEFAULT]\r\n\r\n"
+                    "[HKEY_USERS\\.DEFAULT\\KVQUENOR]\r\n\"LastPort\"=\"COM1\"\r\n\r\n"
+                    "[HKEY_USERS\\John]\r\n\r\n");
+    return text;
+}
+
+TEST(SimRun, WholeExportWithDrivesElsewhereLosesWhatWindows98Would) {
+    SystemCopy system;
+    // The export and the drives in folders of their own, as a technician
+    // has them: no system folder at all.
+    std::string exportFile = system.root() + "/win98.reg";
+    std::string input = WholeExport(ReadText(system.reg()));
+    WriteText(exportFile, input);
+    fs::rename(system.dir() + "/c", system.root() + "/disk-c");
+    fs::rename(system.dir() + "/d", system.root() + "/disk-d");
+    fs::remove_all(system.dir());
+    SimRun run = RunSim({"--yes", "--registry", exportFile, "--drive", "c=" + system.root() + "/disk-c",
+                         "--drive", "D=" + system.root() + "/disk-d"},
+                        system.root());
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
+              "current user: HKEY_USERS\\John (the one user besides .DEFAULT)");
+    const std::string modem = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Modem\\";
+    EXPECT_NE(run.out.find("  " + modem + "0009\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(modem + "0001"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  HKEY_USERS\\John\\KVQUENOR (and 1 key below it)\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("removed 12 files\n"), std::string::npos) << run.out;
+    const std::string hklm = "HKEY_LOCAL_MACHINE\\";
+    EXPECT_EQ(ReadText(exportFile),
+              Without(input,
+                      {hklm + "Enum\\USB\\KVUSB&VID_0E5A&PID_7B14", hklm + "Enum\\USB\\VID_0E5A&PID_7B14",
+                       hklm + "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KORVANQUENOR",
+                       modem + "0009", hklm + "System\\CurrentControlSet\\Services\\Class\\USB\\0003",
+                       "HKEY_USERS\\John\\KVQUENOR"},
+                      {{hklm + "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "KORVANUSB"}}));
+    // Nothing written beside it: the temporary was renamed over it.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(system.root())) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"disk-c", "disk-d", "win98.reg"}), names);
+}
+
+// Runs the sim on a fresh copy of the sample with `extra` options and `edit`
+// applied to the copy first; returns the run and whether the copy changed.
+struct Outcome {
+    SimRun run;
+    bool changed;
+};
+Outcome RunOnCopy(const std::vector<std::string>& extra,
+                  const std::function<void(const SystemCopy&)>& edit = {}) {
+    SystemCopy system;
+    if (edit) edit(system);
+    auto before = Snapshot(system.root());
+    std::vector<std::string> args = extra;
+    args.push_back(system.dir());
+    SimRun run = RunSim(args, system.root());
+    return {run, Snapshot(system.root()) != before};
+}
+
+TEST(SimRun, DryRunChangesNothingAndReportsWhatARunWould) {
+    const std::vector<std::pair<const char*, std::vector<std::string>>> modes = {
+        {"98", {"--yes"}},
+        {"NT", {"--yes", "--nt"}},
+        {"started from c:\\", {"--yes", "--cwd", "c:\\"}},
+        {"file in use", {"--yes", "--in-use", "c:\\windows\\hestrim.exe"}},
+    };
+    for (const auto& [name, options] : modes) {
+        SCOPED_TRACE(name);
+        std::vector<std::string> dry = options;
+        dry.push_back("--dry-run");
+        Outcome real = RunOnCopy(options);
+        Outcome trial = RunOnCopy(dry);
+        ASSERT_EQ(trial.run.exitCode, 0) << trial.run.err;
+        EXPECT_FALSE(trial.changed) << "the dry run changed the system";
+        EXPECT_TRUE(real.changed);
+        std::string expected = real.run.out;
+        for (size_t at; (at = expected.find("\nremoved ")) != std::string::npos;) {
+            expected.replace(at, 9, "\nwould remove ");
+        }
+        EXPECT_EQ(expected, trial.run.out);
+    }
+}
+
+// Rows 1 to 8 act on the start directory: a floppy's root when started from
+// it, as a user does who runs the program from its floppy.
+TEST(SimRun, StartedFromAFloppyDriveMappedAnywhere) {
+    SystemCopy system;
+    std::string floppy = system.root() + "/floppy";
+    fs::create_directories(floppy + "/SYSTEM");
+    WriteText(floppy + "/SYSTEM/QUENOR.VXD", "a stray copy\n");
+    WriteText(floppy + "/KVUNINST.EXE", "the program\n");
+    SimRun run = RunSim({"--yes", "--drive", "a=" + floppy, "--cwd", "a:\\", system.dir()}, system.root());
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("removed 13 files\n  a:\\SYSTEM\\QUENOR.VXD\n"
+                           "  c:\\windows\\system32\\drivers\\pelgrin.sys\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_FALSE(fs::exists(floppy + "/SYSTEM/QUENOR.VXD"));
+    EXPECT_TRUE(fs::exists(floppy + "/KVUNINST.EXE"));
+}
+
+// A drive folder may hold symbolic links (a disk image unpacked by a tool
+// that makes them, or a hand-made system): a link is deleted as a link and
+// never followed out of the drive.
+TEST(SimRun, LinksOutOfADriveAreNeverFollowed) {
+    SystemCopy system;
+    std::string outside = system.root() + "/outside";
+    fs::create_directories(outside + "/inf");
+    WriteText(outside + "/precious.vxd", "not the package's\n");
+    WriteText(outside + "/inf/quenor.inf", "not the package's either\n");
+    std::string windows = system.dir() + "/c/windows";
+    fs::remove(windows + "/system/QUENOR.VXD");
+    fs::create_symlink(outside + "/precious.vxd", windows + "/system/quenor.vxd");
+    fs::remove_all(windows + "/inf");
+    fs::create_directory_symlink(outside + "/inf", windows + "/inf");
+    auto outsideBefore = Snapshot(outside);
+    SimRun run = RunSim({"--yes", system.dir()}, system.root());
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("  c:\\windows\\system\\quenor.vxd\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("c:\\windows\\inf"), std::string::npos) << run.out;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(windows + "/system/quenor.vxd")));
+    EXPECT_TRUE(fs::is_symlink(windows + "/inf"));
+    EXPECT_EQ(Snapshot(outside), outsideBefore);
 }
 
 }  // namespace

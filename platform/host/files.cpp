@@ -31,6 +31,12 @@ std::vector<std::string> Split(const std::string& path) {
     return parts;
 }
 
+// Whether a dry run has already deleted the file at `hostPath`.
+bool Vanished(const std::string& hostPath) {
+    const std::set<std::string>& gone = machine().vanished;
+    return !gone.empty() && gone.count(hostPath) != 0;
+}
+
 // The entry of `dir` named `name` without regard to case; an exact match wins.
 std::optional<std::string> FindEntry(const std::string& dir, const std::string& name) {
     DIR* d = opendir(dir.c_str());
@@ -40,7 +46,7 @@ std::optional<std::string> FindEntry(const std::string& dir, const std::string& 
     std::optional<std::string> found;
     while (dirent* e = readdir(d)) {
         std::string entry = e->d_name;
-        if (entry == "." || entry == "..") {
+        if (entry == "." || entry == ".." || Vanished(dir + "/" + entry)) {
             continue;
         }
         if (entry == name) {
@@ -124,6 +130,7 @@ ResolvedPath Resolve(const std::string& path) {
         return out;
     }
     std::string here = root->second;
+    std::string shown = std::string(1, drive) + ":";
     for (size_t i = 0; i < parts.size(); ++i) {
         bool last = i + 1 == parts.size();
         std::optional<std::string> entry = FindEntry(here, parts[i]);
@@ -132,8 +139,10 @@ ResolvedPath Resolve(const std::string& path) {
             return out;
         }
         here += "/" + *entry;
+        shown += "\\" + *entry;
     }
     out.hostPath = here;
+    out.winPath = parts.empty() ? shown + "\\" : shown;
     out.isDirectory = IsDirectory(here);
     return out;
 }
@@ -149,7 +158,7 @@ std::vector<std::string> ListFiles() {
             std::vector<std::string> names;
             while (dirent* e = readdir(d)) {
                 std::string name = e->d_name;
-                if (name != "." && name != "..") {
+                if (name != "." && name != ".." && !Vanished(hostDir + "/" + name)) {
                     names.push_back(name);
                 }
             }
@@ -206,9 +215,12 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
             return fail(ERROR_SHARING_VIOLATION);
         }
     }
-    if (unlink(target.hostPath.c_str()) != 0) {
+    if (host::machine().dryRun) {
+        host::machine().vanished.insert(target.hostPath);
+    } else if (unlink(target.hostPath.c_str()) != 0) {
         return fail(ERROR_ACCESS_DENIED);
     }
+    host::machine().removed.files.push_back(target.winPath);
     host::SetLastError(0);
     host::Record(call, 1);
     return TRUE;

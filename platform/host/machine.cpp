@@ -30,8 +30,9 @@ std::string Quote(const char* text) {
     std::string out = "\"";
     for (const char* p = text; *p != '\0'; ++p) {
         unsigned char c = static_cast<unsigned char>(*p);
-        if (c == '"') {
-            out += "\\\"";
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
         } else if (c < 0x20 || c > 0x7e) {
             char hex[5];
             std::snprintf(hex, sizeof hex, "\\x%02X", c);

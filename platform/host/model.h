@@ -43,9 +43,10 @@ struct OpenKey {
 
 struct Machine {
     Registry registry;
-    // Windows NT refuses to delete a key that still has subkeys; 95/98 takes
-    // the whole subtree.
-    bool ntKeyDeletion = false;
+    // Windows NT's registry: subkeys enumerate sorted by name, and deleting a
+    // key that still has subkeys is refused. Windows 95/98 enumerates them as
+    // they were created and deletes the whole subtree.
+    bool nt = false;
 
     // Drive letter (lower case) to the host folder that holds its root.
     std::map<char, std::string> drives;
@@ -53,6 +54,19 @@ struct Machine {
     // Files another process holds open without sharing delete, as
     // case-insensitive Windows paths ("c:\windows\hestrim.exe").
     std::set<std::string, NameLess> filesInUse;
+    // A dry run deletes no host file: what DeleteFileA removes only vanishes
+    // from the model's view of the drives.
+    bool dryRun = false;
+    std::set<std::string> vanished;  // host paths
+
+    // What the run removed, in the order it did: files as "c:\windows\x"
+    // with the host's case, keys by their full path with how many keys went
+    // below each, values as the key's path and "name".
+    struct Removed {
+        std::vector<std::string> files;
+        std::vector<std::pair<std::string, size_t>> keys;
+        std::vector<std::string> values;
+    } removed;
 
     Responder responder = ScriptedAnswers({});
     std::optional<InjectedFault> fault;
@@ -72,6 +86,7 @@ void ResetMachine();
 // Where a Windows path lands on the host, or the Windows error for it.
 struct ResolvedPath {
     std::string hostPath;  // empty when the path does not resolve
+    std::string winPath;   // "c:\windows\HESTRIM.EXE": the drive and the host's names
     DWORD error = 0;       // ERROR_PATH_NOT_FOUND or ERROR_FILE_NOT_FOUND
     bool isDirectory = false;
 };

@@ -58,17 +58,9 @@ RegKey* Lookup(HKEY key) {
 std::shared_ptr<RegKey> Shared(HKEY key) {
     host::Root root;
     if (IsRoot(key, &root)) {
-        return root == host::Root::LocalMachine ? machine().registry.localMachine
-                                                : machine().registry.currentUser;
+        return machine().registry.SharedRoot(root);
     }
     return machine().handles.at(reinterpret_cast<std::uintptr_t>(key)).key;
-}
-
-void MarkDeleted(RegKey& key) {
-    key.deleted = true;
-    for (auto& entry : key.subkeys) {
-        MarkDeleted(*entry.second);
-    }
 }
 
 LONG Finish(const std::string& call, LONG status) {
@@ -118,12 +110,11 @@ LONG WINAPI RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
     if (parent == nullptr) {
         return Finish(call, ERROR_INVALID_HANDLE);
     }
-    if (index >= parent->subkeys.size()) {
+    const RegKey* sub = parent->SubkeyAt(index, machine().nt);
+    if (sub == nullptr) {
         return Finish(call, ERROR_NO_MORE_ITEMS);
     }
-    auto it = parent->subkeys.begin();
-    std::advance(it, index);
-    const std::string& found = it->second->name;
+    const std::string& found = sub->name;
     if (name == nullptr || found.size() + 1 > nameSize) {
         return Finish(call, ERROR_MORE_DATA);
     }
@@ -192,15 +183,15 @@ LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     if (parent == nullptr) {
         return Finish(call, ERROR_FILE_NOT_FOUND);
     }
-    auto it = parent->subkeys.find(leaf);
-    if (it == parent->subkeys.end()) {
+    std::shared_ptr<RegKey> target = parent->FindSubkey(leaf);
+    if (target == nullptr) {
         return Finish(call, ERROR_FILE_NOT_FOUND);
     }
-    if (machine().ntKeyDeletion && !it->second->subkeys.empty()) {
+    if (machine().nt && !target->Subkeys().empty()) {
         return Finish(call, ERROR_ACCESS_DENIED);
     }
-    MarkDeleted(*it->second);
-    parent->subkeys.erase(it);
+    machine().removed.keys.emplace_back(host::FullPath(*target), host::CountBelow(*target));
+    parent->RemoveSubkey(leaf);
     return Finish(call, ERROR_SUCCESS);
 }
 
@@ -213,14 +204,14 @@ LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
     if (owner == nullptr) {
         return Finish(call, ERROR_INVALID_HANDLE);
     }
-    std::string wanted = valueName ? valueName : "";
-    for (auto it = owner->values.begin(); it != owner->values.end(); ++it) {
-        if (host::SameName(it->name, wanted)) {
-            owner->values.erase(it);
-            return Finish(call, ERROR_SUCCESS);
-        }
+    const host::RegValue* value = owner->FindValue(valueName ? valueName : "");
+    if (value == nullptr) {
+        return Finish(call, ERROR_FILE_NOT_FOUND);
     }
-    return Finish(call, ERROR_FILE_NOT_FOUND);
+    std::string name = value->name;
+    machine().removed.values.push_back(host::FullPath(*owner) + " \"" + name + "\"");
+    owner->RemoveValue(name);
+    return Finish(call, ERROR_SUCCESS);
 }
 
 LONG WINAPI RegCloseKey(HKEY key) {

@@ -1,8 +1,7 @@
 #include "platform/host/regedit4.h"
 
-#include <cctype>
 #include <cstdio>
-#include <cstring>
+#include <string_view>
 
 namespace host {
 
@@ -26,7 +25,7 @@ int HexDigit(char c) {
 // A piece of the input fit for an error message: at most a few dozen
 // characters, control and non-ASCII bytes shown as \xNN, so a megabyte line
 // or binary garbage still gives one readable line.
-std::string Excerpt(const std::string& s) {
+std::string Excerpt(std::string_view s) {
     const size_t most = 40;
     std::string out;
     for (size_t i = 0; i < s.size() && i < most; ++i) {
@@ -43,16 +42,20 @@ std::string Excerpt(const std::string& s) {
     return out;
 }
 
-std::string Trim(const std::string& s) {
+std::string_view Trim(std::string_view s) {
     size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return "";
+    if (b == std::string_view::npos) return {};
     size_t e = s.find_last_not_of(" \t");
     return s.substr(b, e - b + 1);
 }
 
+void SkipBlanks(std::string_view s, size_t& pos) {
+    while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t')) ++pos;
+}
+
 // Reads a quoted string starting at s[pos] == '"'; leaves pos after the
 // closing quote. REGEDIT4 escapes only the backslash and the quote.
-std::string ReadQuoted(const std::string& s, size_t& pos, const char* what) {
+std::string ReadQuoted(std::string_view s, size_t& pos, const char* what) {
     std::string out;
     ++pos;
     while (pos < s.size()) {
@@ -64,7 +67,7 @@ std::string ReadQuoted(const std::string& s, size_t& pos, const char* what) {
             if (pos >= s.size()) break;
             char e = s[pos++];
             if (e != '\\' && e != '"') {
-                throw Failure{"bad escape \\" + Excerpt(std::string(1, e)) + " in " + what +
+                throw Failure{"bad escape \\" + Excerpt(std::string_view(&e, 1)) + " in " + what +
                               " (only \\\\ and \\\" are allowed)"};
             }
             c = e;
@@ -74,21 +77,16 @@ std::string ReadQuoted(const std::string& s, size_t& pos, const char* what) {
     throw Failure{std::string("unterminated ") + what + ": expected a closing '\"'"};
 }
 
-void ExpectEnd(const std::string& s, size_t pos) {
-    if (!Trim(s.substr(pos)).empty()) {
-        throw Failure{"unexpected text after the value: '" + Excerpt(Trim(s.substr(pos))) + "'"};
-    }
-}
-
-std::vector<BYTE> ReadHexList(const std::string& s) {
+std::vector<BYTE> ReadHexList(std::string_view s) {
     std::vector<BYTE> out;
-    std::string list = Trim(s);
+    std::string_view list = Trim(s);
     if (list.empty()) {
         return out;
     }
+    out.reserve(list.size() / 3 + 1);
     size_t pos = 0;
     for (;;) {
-        while (pos < list.size() && (list[pos] == ' ' || list[pos] == '\t')) ++pos;
+        SkipBlanks(list, pos);
         int hi = pos < list.size() ? HexDigit(list[pos]) : -1;
         if (hi < 0) {
             throw Failure{"bad hex: expected a hex byte at '" + Excerpt(list.substr(pos)) + "'"};
@@ -100,7 +98,7 @@ std::vector<BYTE> ReadHexList(const std::string& s) {
             ++pos;
         }
         out.push_back(static_cast<BYTE>(value));
-        while (pos < list.size() && (list[pos] == ' ' || list[pos] == '\t')) ++pos;
+        SkipBlanks(list, pos);
         if (pos == list.size()) {
             return out;
         }
@@ -115,9 +113,20 @@ std::vector<BYTE> ReadHexList(const std::string& s) {
     }
 }
 
-// `more` appends the next line of a continued hex list, or fails at the end.
+bool HexDigits(std::string_view digits) {
+    return !digits.empty() && digits.size() <= 8 &&
+           digits.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+}
+
+DWORD HexNumber(std::string_view digits) {
+    DWORD n = 0;
+    for (char c : digits) n = n * 16 + static_cast<DWORD>(HexDigit(c));
+    return n;
+}
+
+// `more` gives the next line of a continued hex list, or fails at the end.
 template <typename More>
-RegValue ReadValue(std::string line, More more) {
+RegValue ReadValue(std::string_view line, More more) {
     RegValue value;
     size_t pos = 0;
     if (line[0] == '@') {
@@ -125,33 +134,38 @@ RegValue ReadValue(std::string line, More more) {
     } else {
         value.name = ReadQuoted(line, pos, "value name");
     }
-    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
+    SkipBlanks(line, pos);
     if (pos >= line.size() || line[pos] != '=') {
         throw Failure{"expected '=' after the value name"};
     }
     ++pos;
-    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
-    std::string rest = line.substr(pos);
-    if (rest.compare(0, 3, "hex") == 0) {
+    SkipBlanks(line, pos);
+    std::string_view rest = line.substr(pos);
+    std::string joined;
+    if (rest.compare(0, 3, "hex") == 0 && !rest.empty() && rest.back() == '\\') {
         // Long hex lists go on over lines that end in a backslash.
-        while (!rest.empty() && rest.back() == '\\') {
-            rest.pop_back();
-            rest += more();
+        joined.assign(rest);
+        while (!joined.empty() && joined.back() == '\\') {
+            joined.pop_back();
+            joined += more();
         }
+        rest = joined;
     }
     if (!rest.empty() && rest[0] == '"') {
         std::string text = ReadQuoted(line, pos, "string");
-        ExpectEnd(line, pos);
+        if (!Trim(line.substr(pos)).empty()) {
+            throw Failure{"unexpected text after the value: '" + Excerpt(Trim(line.substr(pos))) +
+                          "'"};
+        }
         value.type = RegSz;
         value.data.assign(text.begin(), text.end());
         value.data.push_back(0);
     } else if (rest.compare(0, 6, "dword:") == 0) {
-        std::string digits = Trim(rest.substr(6));
-        if (digits.empty() || digits.size() > 8 ||
-            digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        std::string_view digits = Trim(rest.substr(6));
+        if (!HexDigits(digits)) {
             throw Failure{"bad dword: expected 1 to 8 hex digits, got '" + Excerpt(digits) + "'"};
         }
-        DWORD number = static_cast<DWORD>(std::stoul(digits, nullptr, 16));
+        DWORD number = HexNumber(digits);
         value.type = RegDword;
         for (int i = 0; i < 4; ++i) value.data.push_back(static_cast<BYTE>(number >> (8 * i)));
     } else if (rest.compare(0, 4, "hex:") == 0) {
@@ -159,12 +173,11 @@ RegValue ReadValue(std::string line, More more) {
         value.data = ReadHexList(rest.substr(4));
     } else if (rest.compare(0, 4, "hex(") == 0) {
         size_t close = rest.find("):");
-        std::string digits = close == std::string::npos ? "" : rest.substr(4, close - 4);
-        if (digits.empty() || digits.size() > 8 ||
-            digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        std::string_view digits = close == std::string_view::npos ? "" : rest.substr(4, close - 4);
+        if (!HexDigits(digits)) {
             throw Failure{"bad hex(type): expected hex(N): with N in hex"};
         }
-        value.type = static_cast<DWORD>(std::stoul(digits, nullptr, 16));
+        value.type = HexNumber(digits);
         value.data = ReadHexList(rest.substr(close + 2));
     } else if (Trim(rest) == "-") {
         throw Failure{"value deletion (=-) is not supported here"};
@@ -174,8 +187,8 @@ RegValue ReadValue(std::string line, More more) {
     return value;
 }
 
-RegKey& ReadSection(const std::string& line, Registry& registry) {
-    std::string body = Trim(line);
+std::shared_ptr<RegKey> ReadSection(std::string_view line, Registry& registry, LoadResult& result) {
+    std::string_view body = Trim(line);
     if (body.size() < 2 || body.back() != ']') {
         throw Failure{"unterminated section: expected ']' at the end of the line"};
     }
@@ -184,67 +197,85 @@ RegKey& ReadSection(const std::string& line, Registry& registry) {
         throw Failure{"key deletion ([-...]) is not supported here"};
     }
     size_t split = body.find('\\');
-    std::string rootName = body.substr(0, split);
-    RegKey* key = nullptr;
-    for (Root root : {Root::LocalMachine, Root::CurrentUser}) {
-        if (SameName(rootName, RootName(root))) key = &registry.RootKey(root);
+    std::string rootName(body.substr(0, split));
+    std::shared_ptr<RegKey> key;
+    for (int i = 0; i < RootCount; ++i) {
+        if (SameName(rootName, RootName(static_cast<Root>(i)))) {
+            key = registry.roots[i];
+            result.sawRoot[i] = true;
+        }
     }
     if (key == nullptr) {
         throw Failure{"unknown root '" + Excerpt(rootName) +
-                      "': expected HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER"};
+                      "': expected HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_USER, "
+                      "HKEY_CLASSES_ROOT, HKEY_CURRENT_CONFIG or HKEY_DYN_DATA"};
     }
-    while (split != std::string::npos) {
+    while (split != std::string_view::npos) {
         size_t next = body.find('\\', split + 1);
-        std::string name = body.substr(split + 1, next == std::string::npos ? std::string::npos
-                                                                             : next - split - 1);
+        std::string name(body.substr(split + 1, next == std::string_view::npos
+                                                    ? std::string_view::npos
+                                                    : next - split - 1));
         if (name.empty()) {
             throw Failure{"empty key name in '" + Excerpt(body) + "'"};
         }
-        key = &key->Subkey(name);
+        std::shared_ptr<RegKey> sub = key->FindSubkey(name);
+        if (sub == nullptr) {
+            key->Subkey(name);
+            sub = key->FindSubkey(name);
+        }
+        key = std::move(sub);
         split = next;
     }
-    return *key;
+    return key;
+}
+
+// Line n of `text` without its line end.
+std::string_view LineText(const std::string& text, const std::vector<size_t>& starts, size_t n) {
+    size_t begin = starts[n];
+    size_t end = n + 1 < starts.size() ? starts[n + 1] : text.size();
+    std::string_view line(text.data() + begin, end - begin);
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
 }
 
 }  // namespace
 
-LoadResult LoadRegedit4(const std::string& text, Registry& registry) {
+LoadResult LoadRegedit4(const std::string& text, Registry& registry, RegSource* source) {
     LoadResult result;
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
+    RegSource local;
+    RegSource& src = source != nullptr ? *source : local;
+    src = RegSource();
+    for (size_t start = 0; start < text.size();) {
+        src.lineStart.push_back(start);
         size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-            if (lines.empty()) result.crlf = true;
-        }
-        lines.push_back(line);
-        start = end + 1;
+        start = end == std::string::npos ? text.size() : end + 1;
     }
+    const size_t count = src.lineStart.size();
+    auto line = [&](size_t n) { return LineText(text, src.lineStart, n); };
     size_t n = 0;
     try {
-        while (n < lines.size() && Trim(lines[n]).empty()) ++n;
-        if (n == lines.size() || lines[n] != "REGEDIT4") {
-            result.line = n < lines.size() ? n + 1 : 1;
-            throw Failure{n < lines.size() ? "expected the header line REGEDIT4, found '" +
-                                                 Excerpt(lines[n]) + "'"
-                                           : "expected the header line REGEDIT4, the file is empty"};
+        while (n < count && Trim(line(n)).empty()) ++n;
+        if (n == count || line(n) != "REGEDIT4") {
+            result.line = n < count ? n + 1 : 1;
+            throw Failure{n < count ? "expected the header line REGEDIT4, found '" +
+                                          Excerpt(line(n)) + "'"
+                                    : "expected the header line REGEDIT4, the file is empty"};
         }
-        RegKey* key = nullptr;
-        for (++n; n < lines.size(); ++n) {
+        std::shared_ptr<RegKey> key;
+        for (++n; n < count; ++n) {
             result.line = n + 1;
-            std::string line = lines[n];
-            if (line.find('\0') != std::string::npos) {
+            std::string_view here = line(n);
+            if (here.find('\0') != std::string_view::npos) {
                 throw Failure{"a NUL byte in the line: this is not a text file"};
             }
-            std::string trimmed = Trim(line);
+            std::string_view trimmed = Trim(here);
             if (trimmed.empty() || trimmed[0] == ';') {
                 continue;
             }
             if (trimmed[0] == '[') {
-                key = &ReadSection(trimmed, registry);
+                key = ReadSection(trimmed, registry, result);
+                src.sections.push_back({n, key});
                 continue;
             }
             if (trimmed[0] != '"' && trimmed[0] != '@') {
@@ -253,13 +284,16 @@ LoadResult LoadRegedit4(const std::string& text, Registry& registry) {
             if (key == nullptr) {
                 throw Failure{"a value before the first [section]"};
             }
-            key->SetValue(ReadValue(trimmed, [&]() {
-                if (++n >= lines.size()) {
+            size_t first = n;
+            RegValue value = ReadValue(trimmed, [&]() {
+                if (++n >= count) {
                     throw Failure{"the file ends inside a continued hex value"};
                 }
                 result.line = n + 1;
-                return Trim(lines[n]);
-            }));
+                return std::string(Trim(line(n)));
+            });
+            src.values.push_back({first, n, key.get(), value.name});
+            key->SetValue(std::move(value));
         }
     } catch (const Failure& failure) {
         result.error = failure.what;
@@ -270,89 +304,40 @@ LoadResult LoadRegedit4(const std::string& text, Registry& registry) {
     return result;
 }
 
-namespace {
-
-bool PrintableString(const std::vector<BYTE>& data) {
-    if (data.empty() || data.back() != 0) return false;
-    for (size_t i = 0; i + 1 < data.size(); ++i) {
-        if (data[i] == 0 || data[i] == '\r' || data[i] == '\n') return false;
-    }
-    return true;
-}
-
-void WriteValue(const RegValue& value, const char* eol, std::string& out) {
-    std::string line;
-    if (value.name.empty()) {
-        line = "@=";
-    } else {
-        line = "\"";
-        for (char c : value.name) {
-            if (c == '\\' || c == '"') line += '\\';
-            line += c;
+std::string WriteBack(const std::string& text, const RegSource& source, size_t* removedLines) {
+    const std::vector<size_t>& starts = source.lineStart;
+    std::vector<bool> drop(starts.size(), false);
+    for (const RegSource::ValueLines& v : source.values) {
+        if (v.key->deleted || v.key->FindValue(v.name) == nullptr) {
+            for (size_t n = v.first; n <= v.last; ++n) drop[n] = true;
         }
-        line += "\"=";
     }
-    if (value.type == RegSz && PrintableString(value.data)) {
-        line += '"';
-        for (size_t i = 0; i + 1 < value.data.size(); ++i) {
-            char c = static_cast<char>(value.data[i]);
-            if (c == '\\' || c == '"') line += '\\';
-            line += c;
+    for (size_t s = 0; s < source.sections.size(); ++s) {
+        const RegSource::Section& section = source.sections[s];
+        if (!section.key->deleted) {
+            continue;
         }
-        out += line + "\"" + eol;
-        return;
-    }
-    char buf[32];
-    if (value.type == RegDword && value.data.size() == 4) {
-        DWORD n = value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-                  static_cast<DWORD>(value.data[3]) << 24;
-        std::snprintf(buf, sizeof buf, "dword:%08x", n);
-        out += line + buf + eol;
-        return;
-    }
-    if (value.type == RegBinary) {
-        line += "hex:";
-    } else {
-        std::snprintf(buf, sizeof buf, "hex(%x):", value.type);
-        line += buf;
-    }
-    // Wrapped as the registry editor does, so lines stay under 80 columns.
-    for (size_t i = 0; i < value.data.size(); ++i) {
-        std::snprintf(buf, sizeof buf, "%02x", value.data[i]);
-        line += buf;
-        if (i + 1 < value.data.size()) {
-            line += ',';
-            if (line.size() > 76) {
-                out += line + "\\" + eol;
-                line = "  ";
+        drop[section.line] = true;
+        size_t end = s + 1 < source.sections.size() ? source.sections[s + 1].line : starts.size();
+        for (size_t n = section.line + 1; n < end; ++n) {
+            if (!drop[n] && Trim(LineText(text, starts, n)).empty()) {
+                drop[n] = true;
+                break;
             }
         }
     }
-    out += line + eol;
-}
-
-void WriteKey(const RegKey& key, const std::string& path, bool isRoot, const char* eol,
-              std::string& out) {
-    if (!isRoot || !key.values.empty()) {
-        out += "[" + path + "]" + eol;
-        for (const RegValue& value : key.values) {
-            WriteValue(value, eol, out);
+    std::string out;
+    out.reserve(text.size());
+    size_t removed = 0;
+    for (size_t n = 0; n < starts.size(); ++n) {
+        if (drop[n]) {
+            ++removed;
+            continue;
         }
-        out += eol;
+        size_t end = n + 1 < starts.size() ? starts[n + 1] : text.size();
+        out.append(text, starts[n], end - starts[n]);
     }
-    for (const auto& entry : key.subkeys) {
-        WriteKey(*entry.second, path + "\\" + entry.second->name, false, eol, out);
-    }
-}
-
-}  // namespace
-
-std::string WriteRegedit4(const Registry& registry, bool crlf) {
-    const char* eol = crlf ? "\r\n" : "\n";
-    std::string out = std::string("REGEDIT4") + eol + eol;
-    for (Root root : {Root::LocalMachine, Root::CurrentUser}) {
-        WriteKey(registry.RootKey(root), RootName(root), true, eol, out);
-    }
+    if (removedLines != nullptr) *removedLines = removed;
     return out;
 }
 

@@ -1,4 +1,5 @@
-// The host model's registry: two roots holding trees of keys with values.
+// The host model's registry: the predefined roots holding trees of keys
+// with values.
 #ifndef KVUNINST_HOST_REGISTRY_H
 #define KVUNINST_HOST_REGISTRY_H
 
@@ -12,7 +13,7 @@
 namespace host {
 
 // Key and value names compare as the Windows registry does: ignoring case,
-// keeping it. Subkeys enumerate in this order (as Wine and NT give it).
+// keeping it. NT enumerates subkeys in this order.
 struct NameLess {
     bool operator()(const std::string& a, const std::string& b) const;
 };
@@ -25,34 +26,82 @@ struct RegValue {
     bool operator==(const RegValue& other) const = default;
 };
 
-struct RegKey {
+class RegKey {
+public:
     std::string name;
-    std::vector<RegValue> values;  // in the order they were set
-    std::map<std::string, std::shared_ptr<RegKey>, NameLess> subkeys;
+    // Set on every key of a subtree once it has been taken out of the tree;
+    // handles on it then reach nothing.
     bool deleted = false;
 
-    RegValue* FindValue(const std::string& valueName);
+    // The key this one is a subkey of; null for a root and once taken out.
+    RegKey* Parent() const { return parent_; }
+
+    // Values in the order they were first set.
+    const std::vector<RegValue>& Values() const { return values_; }
     const RegValue* FindValue(const std::string& valueName) const;
     // Sets or replaces the value of that name.
     void SetValue(RegValue value);
-    // Returns the existing subkey or a new one.
+    bool RemoveValue(const std::string& valueName);
+
+    // Subkeys in the order they were first named. Windows 95/98 keeps no
+    // sorted order: its RegEnumKeyA gives them as they were created.
+    const std::vector<std::shared_ptr<RegKey>>& Subkeys() const { return order_; }
+    // The subkey at `index` as RegEnumKeyA counts them: in the order above,
+    // or sorted by name as Windows NT gives them; null past the end.
+    RegKey* SubkeyAt(size_t index, bool sorted) const;
+    std::shared_ptr<RegKey> FindSubkey(const std::string& subkeyName) const;
+    // Returns the existing subkey or a new one, placed last.
     RegKey& Subkey(const std::string& subkeyName);
+    // Takes the subkey and everything below it out of the tree and marks
+    // them deleted; returns it, or null when there is none of that name.
+    std::shared_ptr<RegKey> RemoveSubkey(const std::string& subkeyName);
+
+    std::shared_ptr<RegKey> Clone() const;
+
+private:
+    RegKey* parent_ = nullptr;
+    std::vector<RegValue> values_;
+    // Built once a key has many values, so loading a key with thousands of
+    // them (SharedDLLs, say) stays linear.
+    mutable std::map<std::string, size_t, NameLess> valueIndex_;
+    std::vector<std::shared_ptr<RegKey>> order_;
+    std::map<std::string, std::shared_ptr<RegKey>, NameLess> byName_;
+    mutable std::vector<RegKey*> sorted_;
+    mutable bool sortedValid_ = false;
+
+    size_t ValueSlot(const std::string& valueName) const;
 };
 
 // The key at `path` ("A\B") below `key`: `key` itself for "", null when a
 // part is missing or empty.
 std::shared_ptr<RegKey> FindBelow(std::shared_ptr<RegKey> key, const std::string& path);
+// How many keys lie below `key`.
+size_t CountBelow(const RegKey& key);
+// "HKEY_USERS\John\KVQUENOR": the key's names up to its root.
+std::string FullPath(const RegKey& key);
 
-enum class Root { LocalMachine, CurrentUser };
+// The predefined roots a REGEDIT4 file may name.
+enum class Root { LocalMachine, Users, CurrentUser, ClassesRoot, CurrentConfig, DynData };
+const int RootCount = 6;
 const char* RootName(Root root);   // "HKEY_LOCAL_MACHINE"
 const char* RootShort(Root root);  // "HKLM"
 
 struct Registry {
-    std::shared_ptr<RegKey> localMachine = std::make_shared<RegKey>();
-    std::shared_ptr<RegKey> currentUser = std::make_shared<RegKey>();
+    Registry();
 
+    // Each root's own tree, as a file's sections name it.
+    std::shared_ptr<RegKey> roots[RootCount];
+    // What HKEY_CURRENT_USER reaches: its own tree, or a user's key under
+    // HKEY_USERS, as Windows 95/98 maps the logged-on user's profile.
+    std::shared_ptr<RegKey> currentUser;
+    std::string currentUserName;  // that user's name, "" for its own tree
+
+    // The tree a program reaches through the root's handle.
     RegKey& RootKey(Root root);
     const RegKey& RootKey(Root root) const;
+    std::shared_ptr<RegKey> SharedRoot(Root root) const;
+    // Points HKEY_CURRENT_USER at HKEY_USERS\name; false when there is none.
+    bool UseUser(const std::string& name);
     // A key by its path below a root ("A\B"), or null.
     const RegKey* Find(Root root, const std::string& path) const;
     Registry Clone() const;

@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/host/model.h"
 #include "platform/host/regedit4.h"
@@ -38,6 +40,102 @@ bool ReadFile(const std::string& path, std::string* text, std::string* error) {
     return true;
 }
 
+namespace {
+
+bool IsFolder(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string List(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& name : names) out += (out.empty() ? "" : ", ") + name;
+    return out.empty() ? "none" : out;
+}
+
+// Picks what HKEY_CURRENT_USER reaches once the file is loaded.
+bool ChooseCurrentUser(const LoadResult& loaded, const std::string& user, const std::string& file,
+                       SystemDir* system, std::string* error) {
+    Registry& registry = machine().registry;
+    if (loaded.sawRoot[static_cast<int>(Root::CurrentUser)]) {
+        if (!user.empty()) {
+            *error = "--user '" + user + "': " + file +
+                     " has HKEY_CURRENT_USER sections of its own, which are the current user";
+            return false;
+        }
+        system->currentUser = "HKEY_CURRENT_USER (the file's own sections)";
+        return true;
+    }
+    std::vector<std::string> names;
+    std::vector<std::string> others;
+    for (const auto& sub : registry.roots[static_cast<int>(Root::Users)]->Subkeys()) {
+        names.push_back(sub->name);
+        if (!SameName(sub->name, ".DEFAULT")) others.push_back(sub->name);
+    }
+    if (!user.empty()) {
+        if (!registry.UseUser(user)) {
+            *error = "--user '" + user + "': " + file + " has no HKEY_USERS\\" + user +
+                     " (its users: " + List(names) + ")";
+            return false;
+        }
+        system->currentUser = "HKEY_USERS\\" + registry.currentUserName + " (--user)";
+        return true;
+    }
+    if (others.size() == 1) {
+        registry.UseUser(others[0]);
+        system->currentUser =
+            "HKEY_USERS\\" + registry.currentUserName + " (the one user besides .DEFAULT)";
+        return true;
+    }
+    if (registry.UseUser(".DEFAULT")) {
+        system->currentUser = "HKEY_USERS\\" + registry.currentUserName +
+                              (others.empty() ? std::string(" (no other user in the file)")
+                                              : " (" + std::to_string(others.size()) +
+                                                    " other users; --user picks one)");
+        return true;
+    }
+    if (!others.empty()) {
+        *error = file + ": HKEY_USERS holds " + std::to_string(others.size()) +
+                 " users and no .DEFAULT: name the current user with --user (" + List(others) +
+                 ")";
+        return false;
+    }
+    system->currentUser = "HKEY_CURRENT_USER (empty: the file has no current user)";
+    return true;
+}
+
+}  // namespace
+
+bool LoadRegistryFile(const std::string& path, const std::string& user, SystemDir* system,
+                      std::string* error) {
+    system->registryFile = path;
+    if (!ReadFile(path, &system->text, error)) {
+        return false;
+    }
+    LoadResult loaded = LoadRegedit4(system->text, machine().registry, &system->source);
+    if (!loaded.ok) {
+        *error = path + ":" + std::to_string(loaded.line) + ": " + loaded.error;
+        return false;
+    }
+    return ChooseCurrentUser(loaded, user, path, system, error);
+}
+
+bool MapDrive(char letter, const std::string& folder, std::string* error) {
+    char* real = realpath(folder.c_str(), nullptr);
+    if (real == nullptr) {
+        *error = folder + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string resolved = real;
+    std::free(real);
+    if (!IsFolder(resolved)) {
+        *error = folder + ": not a folder";
+        return false;
+    }
+    machine().drives[letter] = resolved;
+    return true;
+}
+
 bool LoadSystemDir(const std::string& dir, SystemDir* system, std::string* error) {
     ResetMachine();
     struct stat st;
@@ -49,30 +147,24 @@ bool LoadSystemDir(const std::string& dir, SystemDir* system, std::string* error
         *error = dir + ": not a folder (expected a system folder holding registry.reg)";
         return false;
     }
-    system->dir = dir;
-    system->registryFile = dir + "/registry.reg";
-    std::string text;
-    if (!ReadFile(system->registryFile, &text, error)) {
-        return false;
-    }
-    LoadResult loaded = LoadRegedit4(text, machine().registry);
-    if (!loaded.ok) {
-        *error = system->registryFile + ":" + std::to_string(loaded.line) + ": " + loaded.error;
-        ResetMachine();
-        return false;
-    }
-    system->crlf = loaded.crlf;
+    *system = SystemDir();
+    bool ok = LoadRegistryFile(dir + "/registry.reg", "", system, error);
     for (char letter : {'c', 'd'}) {
         std::string drive = dir + "/" + letter;
-        if (stat(drive.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            machine().drives[letter] = drive;
-        }
+        ok = ok && (!IsFolder(drive) || MapDrive(letter, drive, error));
     }
-    return true;
+    if (!ok) {
+        ResetMachine();
+    }
+    return ok;
 }
 
 bool SaveRegistry(const SystemDir& system, std::string* error) {
-    std::string text = WriteRegedit4(machine().registry, system.crlf);
+    size_t removed = 0;
+    std::string text = WriteBack(system.text, system.source, &removed);
+    if (removed == 0) {
+        return true;
+    }
     std::string temp = system.registryFile + ".XXXXXX";
     int fd = mkstemp(temp.data());
     if (fd < 0) {

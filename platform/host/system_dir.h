@@ -1,24 +1,42 @@
-// A Windows 98 system kept in a folder: registry.reg (REGEDIT4) and the
-// drives c/ and d/.
+// A Windows 98 system kept on the host: the registry as a REGEDIT4 export
+// and host folders as its drives. A system folder holds registry.reg and
+// the drives c/ and d/; a registry file and drive folders can also be named
+// one by one.
 #ifndef KVUNINST_HOST_SYSTEM_DIR_H
 #define KVUNINST_HOST_SYSTEM_DIR_H
 
 #include <string>
 
+#include "platform/host/regedit4.h"
+
 namespace host {
 
 struct SystemDir {
-    std::string dir;
-    std::string registryFile;  // dir + "/registry.reg"
-    bool crlf = false;
+    std::string registryFile;
+    std::string text;  // the file as read, for writing back
+    RegSource source;
+    // What HKEY_CURRENT_USER is, for the report: "HKEY_CURRENT_USER" or
+    // "HKEY_USERS\John", with why that one.
+    std::string currentUser;
 };
 
-// Points the machine at `dir`: loads its registry and maps its drive
-// folders. On failure says why in `error` and leaves the machine reset.
+// Loads `path` into the machine's registry. HKEY_CURRENT_USER is the file's
+// own when it has such sections; otherwise the user `user` under HKEY_USERS,
+// or when `user` is empty the one user besides .DEFAULT, else .DEFAULT.
+bool LoadRegistryFile(const std::string& path, const std::string& user, SystemDir* system,
+                      std::string* error);
+
+// Maps drive `letter` to the host folder `folder`, which must exist.
+bool MapDrive(char letter, const std::string& folder, std::string* error);
+
+// Resets the machine and points it at the system folder `dir`: its
+// registry.reg and whichever of c/ and d/ exist. On failure says why in
+// `error` and leaves the machine reset.
 bool LoadSystemDir(const std::string& dir, SystemDir* system, std::string* error);
 
-// Writes the machine's registry back to registry.reg through a temporary
-// file and a rename, so a crash never leaves half a file.
+// Writes registry.reg back less what the run removed, through a temporary
+// file and a rename, so a crash never leaves half a file. Writes nothing
+// when nothing was removed.
 bool SaveRegistry(const SystemDir& system, std::string* error);
 
 // Reads a whole file; false with the reason when it cannot.

@@ -61,13 +61,13 @@ bool ScratchSystem::Exists(const std::string& relative) const {
 void ScratchSystem::Reload() {
     // Keep what the test set on the machine besides the system itself.
     host::Machine& m = host::machine();
-    bool nt = m.ntKeyDeletion;
+    bool nt = m.nt;
     std::string cwd = m.currentDirectory;
     std::string error;
     if (!host::LoadSystemDir(dir_, &system_, &error)) {
         ADD_FAILURE() << error;
     }
-    host::machine().ntKeyDeletion = nt;
+    host::machine().nt = nt;
     host::machine().currentDirectory = cwd;
 }
 

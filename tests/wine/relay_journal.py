@@ -109,8 +109,8 @@ def quote(data):
         return 'NULL'
     out = '"'
     for b in data:
-        if b == 0x22:
-            out += '\\"'
+        if b in (0x22, 0x5c):
+            out += '\\' + chr(b)
         elif b < 0x20 or b > 0x7e:
             out += '\\x%02X' % b
         else:
