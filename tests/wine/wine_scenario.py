@@ -300,8 +300,10 @@ def main():
     ap.add_argument('--answers', default='ok,ok,ok')
     ap.add_argument('--no-display', action='store_true')
     ap.add_argument('--nt', action='store_true')
-    ap.add_argument('--cwd', default='c:\\windows')
+    ap.add_argument('--cwd', help='start directory (default c:\\windows, a:\\ with --floppy)')
     ap.add_argument('--no-d', action='store_true', help='leave drive d: unmapped')
+    ap.add_argument('--floppy', metavar='IMG',
+                    help='drive a: holds this floppy image\'s files; the exe runs as A:\\KVUNINST.EXE')
     ap.add_argument('--dir-at', action='append', default=[],
                     help='replace this file by a folder of the same name')
     ap.add_argument('--read-only', action='append', default=[])
@@ -315,6 +317,8 @@ def main():
     ap.add_argument('--expect-kept', action='append', default=[], metavar='FILE',
                     help='a file that must survive the run on both sides')
     args = ap.parse_args()
+    # CMake cannot pass an argument that ends in a backslash through a list.
+    args.cwd = args.cwd or ('a:\\' if args.floppy else 'c:\\windows')
 
     started = time.time()
     stoppers = []
@@ -356,6 +360,21 @@ def prepare_faults(args, drives):
         os.chmod(target, 0o444)
 
 
+def unpack_floppy(args, folder):
+    """Drive a: as a floppy user has it: the files of --floppy's image,
+    read out with mtools. Its KVUNINST.EXE must be the exe under test."""
+    os.makedirs(folder)
+    r = subprocess.run(['mcopy', '-s', '-n', '-m', '-i', args.floppy, '::*', folder],
+                       env=dict(os.environ, MTOOLSRC='/dev/null'), capture_output=True,
+                       text=True, check=False)
+    if r.returncode != 0:
+        raise Failure(f'mcopy -i {args.floppy}: exited {r.returncode}: {r.stderr[-500:]}')
+    with open(os.path.join(folder, 'KVUNINST.EXE'), 'rb') as a, open(args.exe, 'rb') as b:
+        if a.read() != b.read():
+            raise Failure(f'{args.floppy}: its KVUNINST.EXE is not {args.exe}')
+    return folder
+
+
 def sim_side(args, nt=None, name='sim'):
     nt = args.nt if nt is None else nt
     system = os.path.join(args.work, name)
@@ -363,10 +382,14 @@ def sim_side(args, nt=None, name='sim'):
     drives = {d: os.path.join(system, d) for d in 'cd' if os.path.isdir(os.path.join(system, d))}
     if args.no_d and 'd' in drives:
         shutil.rmtree(drives.pop('d'))
+    if args.floppy:
+        drives['a'] = unpack_floppy(args, os.path.join(args.work, name + '-a'))
     prepare_faults(args, drives)
     reg_before = parse_reg(os.path.join(system, 'registry.reg'), False)
     files_before = list_files(drives)
     cmd = [args.sim, '--trace', '--cwd', args.cwd]
+    if args.floppy:
+        cmd += ['--drive', 'a=' + drives['a']]
     if not args.no_display:
         cmd += ['--answers', args.answers]
     if nt:
@@ -400,6 +423,12 @@ def wine_side(args, stoppers, scope):
     if os.path.lexists(dosdev_d):
         os.unlink(dosdev_d)
     drives = {'c': drive_c}
+    if args.floppy:
+        dosdev_a = os.path.join(prefix, 'dosdevices', 'a:')
+        if os.path.lexists(dosdev_a):
+            os.unlink(dosdev_a)
+        drives['a'] = unpack_floppy(args, os.path.join(args.work, 'drive_a'))
+        os.symlink(drives['a'], dosdev_a)
     src_d = os.path.join(args.system, 'd')
     if not args.no_d and os.path.isdir(src_d):
         drive_d = os.path.join(args.work, 'drive_d')
@@ -466,7 +495,8 @@ def wine_side(args, stoppers, scope):
         stoppers.append(answerer.stopped.set)
     with open(relay, 'w') as err:
         try:
-            r = subprocess.run(['wine', os.path.abspath(args.exe)], cwd=cwd,
+            started_as = 'A:\\KVUNINST.EXE' if args.floppy else os.path.abspath(args.exe)
+            r = subprocess.run(['wine', started_as], cwd=cwd,
                                env=wine_env(prefix, WINEDEBUG='+relay,+reg', **extra),
                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                stderr=err, timeout=RUN_TIMEOUT, check=False)
