@@ -58,12 +58,13 @@ bool Named(const host::RegKey& key, const std::set<const host::RegKey*>& section
 }
 
 // `left` (what stayed in the model) against `read` (the file read back):
-// the same keys still named and the same values, whatever the order of
-// subkeys, since taking out a section that first named a kept key moves
-// that key in its parent's order, as the file now says.
+// the same keys still named and the same values. A key takes its place
+// among its parent's subkeys, and the case of its name, from the first
+// section that names it: when that section was taken out, the next one
+// decides, as the file now says.
 bool SameContent(const host::RegKey& left, const host::RegKey& read,
                  const std::set<const host::RegKey*>& sectioned) {
-    if (left.name != read.name || left.Values() != read.Values()) return false;
+    if (!host::SameName(left.name, read.name) || left.Values() != read.Values()) return false;
     size_t named = 0;
     for (const auto& sub : left.Subkeys()) {
         if (!Named(*sub, sectioned)) continue;
