@@ -43,10 +43,11 @@ std::string Excerpt(std::string_view s) {
 }
 
 std::string_view Trim(std::string_view s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string_view::npos) return {};
-    size_t e = s.find_last_not_of(" \t");
-    return s.substr(b, e - b + 1);
+    size_t b = 0;
+    size_t e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+    return s.substr(b, e - b);
 }
 
 void SkipBlanks(std::string_view s, size_t& pos) {
@@ -59,20 +60,21 @@ std::string ReadQuoted(std::string_view s, size_t& pos, const char* what) {
     std::string out;
     ++pos;
     while (pos < s.size()) {
-        char c = s[pos++];
-        if (c == '"') {
+        size_t stop = pos;
+        while (stop < s.size() && s[stop] != '"' && s[stop] != '\\') ++stop;
+        if (stop == s.size()) break;
+        out.append(s.data() + pos, stop - pos);
+        pos = stop + 1;
+        if (s[stop] == '"') {
             return out;
         }
-        if (c == '\\') {
-            if (pos >= s.size()) break;
-            char e = s[pos++];
-            if (e != '\\' && e != '"') {
-                throw Failure{"bad escape \\" + Excerpt(std::string_view(&e, 1)) + " in " + what +
-                              " (only \\\\ and \\\" are allowed)"};
-            }
-            c = e;
+        if (pos >= s.size()) break;
+        char e = s[pos++];
+        if (e != '\\' && e != '"') {
+            throw Failure{"bad escape \\" + Excerpt(std::string_view(&e, 1)) + " in " + what +
+                          " (only \\\\ and \\\" are allowed)"};
         }
-        out += c;
+        out += e;
     }
     throw Failure{std::string("unterminated ") + what + ": expected a closing '\"'"};
 }
@@ -86,6 +88,17 @@ std::vector<BYTE> ReadHexList(std::string_view s) {
     out.reserve(list.size() / 3 + 1);
     size_t pos = 0;
     for (;;) {
+        // regedit's own form, two digits and a comma, first.
+        while (pos + 2 < list.size() && list[pos + 2] == ',') {
+            int hi = HexDigit(list[pos]);
+            int lo = HexDigit(list[pos + 1]);
+            if (hi < 0 || lo < 0) break;
+            out.push_back(static_cast<BYTE>(hi * 16 + lo));
+            pos += 3;
+        }
+        if (pos == list.size()) {
+            return out;  // a trailing comma, as wrapped lines leave
+        }
         SkipBlanks(list, pos);
         int hi = pos < list.size() ? HexDigit(list[pos]) : -1;
         if (hi < 0) {
