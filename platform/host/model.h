@@ -94,8 +94,8 @@ struct ResolvedPath {
 // regard to case as FAT does.
 ResolvedPath Resolve(const std::string& path);
 
-// Every regular file on the modelled drives, as "c:\windows\x" with the
-// host's case, sorted.
+// Every file on the modelled drives that a dry run has not deleted, as
+// "c:\windows\x" with the host's case, sorted.
 std::vector<std::string> ListFiles();
 
 // The text a journal line shows for a string argument.
