@@ -1,6 +1,6 @@
 // Fuzzes the whole run: each input becomes a random Windows 98 system on the
 // host model (registry, drives, files, start directory, box answers, NT or 98
-// key deletion, sometimes one failing call), WinMain runs on it, and the end
+// key deletion, sometimes a dry run or one failing call), WinMain runs on it, and the end
 // state is held against an expectation worked out here from first principles.
 // Any difference aborts; deleting something that is not the package's is
 // reported as a foreign deletion.
@@ -607,6 +607,7 @@ bool IsTargetKey(const host::Registry& before, const std::string& path) {
 
 struct RunSetup {
     bool nt = false;
+    bool dryRun = false;  // the model deletes no host file
     std::string cwd;
     std::vector<int> answers;
     std::optional<host::InjectedFault> fault;
@@ -719,7 +720,7 @@ Breach Check(const RunSetup& run, const System& sys, const host::Registry& befor
         const auto& names = list(n.hostPath.substr(0, slash));
         auto it = names.find(n.hostPath.substr(slash + 1));
         bool there = it != names.end();
-        bool gone = expectGone.count(n.winPath) != 0;
+        bool gone = !run.dryRun && expectGone.count(n.winPath) != 0;
         if (!there && !gone) {
             (targets.count(n.winPath) ? b.other : b.foreign).push_back("file " + n.winPath + " deleted");
         } else if (there && gone) {
@@ -740,7 +741,15 @@ Breach Check(const RunSetup& run, const System& sys, const host::Registry& befor
         }
     }
     if (list(scratchRoot).size() != known[scratchRoot]) b.other.push_back("a drive was created");
-    b.deleted = expectGone;
+    // What the run reports as removed is what went, or on a dry run what
+    // would have gone: the same either way.
+    std::set<std::string> reported;
+    for (const std::string& f : m.removed.files) reported.insert(Lower(f));
+    if (reported != expectGone) {
+        b.other.push_back(std::to_string(reported.size()) + " file(s) reported removed, " +
+                          std::to_string(expectGone.size()) + " expected");
+    }
+    if (!run.dryRun) b.deleted = expectGone;
 
     // --- registry: expected end state
     host::Registry expect = before.Clone();
@@ -821,6 +830,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     RunSetup run;
     run.nt = in.ConsumeIntegralInRange(0, 3) == 0;
+    run.dryRun = in.ConsumeIntegralInRange(0, 3) == 0;
     run.cwd = CwdChoices[in.ConsumeIntegralInRange<size_t>(0, 7)];
     for (int i = 0; i < 3; ++i) {
         static const int answers[] = {IDOK, IDOK, IDOK, IDOK, IDOK, IDCANCEL, 0, 6};
@@ -836,6 +846,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     BuildRegistry(in, m.registry);
 
     m.nt = run.nt;
+    m.dryRun = run.dryRun;
     m.currentDirectory = run.cwd;
     m.responder = host::ScriptedAnswers(run.answers);
     m.fault = run.fault;
@@ -849,8 +860,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (result != 0) b.other.push_back("WinMain returned " + std::to_string(result));
     fuzzstats::CountInput();
     if (b.Any()) {
-        std::fprintf(stderr, "kvuninst run oracle: breach (%s mode, cwd %s)\n",
-                     run.nt ? "NT" : "98", run.cwd.c_str());
+        std::fprintf(stderr, "kvuninst run oracle: breach (%s mode%s, cwd %s)\n",
+                     run.nt ? "NT" : "98", run.dryRun ? ", dry run" : "", run.cwd.c_str());
         for (const std::string& s : b.foreign) std::fprintf(stderr, "  foreign deletion: %s\n", s.c_str());
         for (const std::string& s : b.other) std::fprintf(stderr, "  %s\n", s.c_str());
         std::fprintf(stderr, "journal:\n");
