@@ -1,7 +1,8 @@
 // Fuzzes the whole run: each input becomes a random Windows 98 system on the
 // host model (registry, drives, files, start directory, box answers, NT or 98
-// key deletion, sometimes a dry run or one failing call), WinMain runs on it, and the end
-// state is held against an expectation worked out here from first principles.
+// key deletion, sometimes a dry run or one failing call), WinMain runs on it,
+// and the end state is held against an expectation worked out here from first
+// principles.
 // Any difference aborts; deleting something that is not the package's is
 // reported as a foreign deletion.
 //
