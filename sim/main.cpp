@@ -1,11 +1,9 @@
 // kvuninst-sim: runs the uninstaller on Linux against a Windows 98 system
 // kept on the host (a regedit export and folders as drives), then reports
 // what the run removed.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 
 #include <chrono>
 #include <cstdio>
@@ -99,11 +97,6 @@ std::string WhereNot(const std::string& path, const char* what) {
         return std::string("there is no drive ") + letter + ": (drives: " + DriveLetters() + ")";
     }
     return std::string("no such ") + what + " on drive " + letter + ": (" + drive->second + ")";
-}
-
-bool IsFolder(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool IsAbsolute(const std::string& path) {
@@ -202,24 +195,12 @@ int main(int argc, char** argv) {
     auto started = std::chrono::steady_clock::now();
     host::SystemDir system;
     std::string error;
-    host::ResetMachine();
-    if (!dir.empty() && !IsFolder(dir)) {
-        return Fail(dir + ": " + (access(dir.c_str(), F_OK) == 0
-                                      ? "not a folder (expected a system folder holding registry.reg)"
-                                      : std::strerror(errno)));
-    }
-    if (!host::LoadRegistryFile(registryFile.empty() ? dir + "/registry.reg" : registryFile, user,
-                                &system, &error)) {
+    if (!host::LoadSystem(dir, registryFile, user, &system, &error)) {
         return Fail(error);
-    }
-    for (char letter : {'c', 'd'}) {
-        // The system folder's drives, unless named otherwise.
-        if (!dir.empty() && drives.count(letter) == 0 && IsFolder(dir + "/" + letter)) {
-            drives[letter] = dir + "/" + letter;
-        }
     }
     host::Machine& m = host::machine();
     for (const auto& [letter, folder] : drives) {
+        // Named drives take the place of the system folder's.
         if (!host::MapDrive(letter, folder, &error)) {
             return Fail(std::string("--drive ") + letter + "=" + error);
         }

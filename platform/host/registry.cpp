@@ -15,13 +15,6 @@ unsigned char Fold(char c) {
 // Below this many values a linear search beats keeping an index.
 const size_t IndexFrom = 16;
 
-void Detach(RegKey& key) {
-    key.deleted = true;
-    for (const auto& sub : key.Subkeys()) {
-        Detach(*sub);
-    }
-}
-
 void DiffKey(const RegKey& before, const RegKey& after, const std::string& path,
              RegistryDiff& diff) {
     for (const RegValue& value : before.Values()) {
@@ -182,9 +175,16 @@ std::shared_ptr<RegKey> RegKey::RemoveSubkey(const std::string& subkeyName) {
     byName_.erase(it);
     order_.erase(std::find(order_.begin(), order_.end(), gone));
     sortedValid_ = false;
-    gone->parent_ = nullptr;
-    Detach(*gone);
+    gone->Detach();
     return gone;
+}
+
+void RegKey::Detach() {
+    deleted = true;
+    parent_ = nullptr;
+    for (const auto& sub : order_) {
+        sub->Detach();
+    }
 }
 
 std::shared_ptr<RegKey> RegKey::Clone() const {

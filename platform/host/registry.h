@@ -41,7 +41,8 @@ public:
     // handles on it then reach nothing.
     bool deleted = false;
 
-    // The key this one is a subkey of; null for a root and once taken out.
+    // The key this one is a subkey of; null for a root and once taken out
+    // of the tree.
     RegKey* Parent() const { return parent_; }
 
     // Values in the order they were first set.
@@ -69,6 +70,8 @@ public:
 
 private:
     RegKey* parent_ = nullptr;
+    // Marks this key and all below it deleted and out of the tree.
+    void Detach();
     std::vector<RegValue> values_;
     // Built once a key has many values, so loading a key with thousands of
     // them (SharedDLLs, say) stays linear.

@@ -137,27 +137,33 @@ bool MapDrive(char letter, const std::string& folder, std::string* error) {
     return true;
 }
 
-bool LoadSystemDir(const std::string& dir, SystemDir* system, std::string* error) {
+bool LoadSystem(const std::string& dir, const std::string& registryFile, const std::string& user,
+                SystemDir* system, std::string* error) {
     ResetMachine();
+    *system = SystemDir();
     struct stat st;
-    if (stat(dir.c_str(), &st) != 0) {
+    if (!dir.empty() && stat(dir.c_str(), &st) != 0) {
         *error = dir + ": " + std::strerror(errno);
         return false;
     }
-    if (!S_ISDIR(st.st_mode)) {
+    if (!dir.empty() && !S_ISDIR(st.st_mode)) {
         *error = dir + ": not a folder (expected a system folder holding registry.reg)";
         return false;
     }
-    *system = SystemDir();
-    bool ok = LoadRegistryFile(dir + "/registry.reg", "", system, error);
+    bool ok = LoadRegistryFile(registryFile.empty() ? dir + "/registry.reg" : registryFile, user,
+                               system, error);
     for (char letter : {'c', 'd'}) {
         std::string drive = dir + "/" + letter;
-        ok = ok && (!IsFolder(drive) || MapDrive(letter, drive, error));
+        ok = ok && (dir.empty() || !IsFolder(drive) || MapDrive(letter, drive, error));
     }
     if (!ok) {
         ResetMachine();
     }
     return ok;
+}
+
+bool LoadSystemDir(const std::string& dir, SystemDir* system, std::string* error) {
+    return LoadSystem(dir, "", "", system, error);
 }
 
 bool SaveRegistry(const SystemDir& system, std::string* error) {

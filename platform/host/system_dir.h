@@ -29,9 +29,14 @@ bool LoadRegistryFile(const std::string& path, const std::string& user, SystemDi
 // Maps drive `letter` to the host folder `folder`, which must exist.
 bool MapDrive(char letter, const std::string& folder, std::string* error);
 
-// Resets the machine and points it at the system folder `dir`: its
-// registry.reg and whichever of c/ and d/ exist. On failure says why in
+// Resets the machine and points it at a system: the registry file
+// `registryFile`, or else dir/registry.reg, with the current user chosen by
+// `user` as LoadRegistryFile does, and whichever of dir's c/ and d/ exist.
+// `dir` may be empty when `registryFile` is given. On failure says why in
 // `error` and leaves the machine reset.
+bool LoadSystem(const std::string& dir, const std::string& registryFile, const std::string& user,
+                SystemDir* system, std::string* error);
+// The system folder `dir` alone.
 bool LoadSystemDir(const std::string& dir, SystemDir* system, std::string* error);
 
 // Writes registry.reg back less what the run removed, through a temporary
